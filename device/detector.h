@@ -1,0 +1,37 @@
+// The detector's holding registers and the eight operations on them. Each operation is one
+// RTU exchange on an open port; the slave address's low 8 bits are sent.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "serial/comm_port.h"
+
+namespace reg {
+inline constexpr std::uint8_t kLeakState = 0;    // bit 0 of the low byte: 1 leak, 0 normal
+inline constexpr std::uint8_t kAlarmType = 1;    // 0 none, 1 optical, 2 probe, 3 both
+inline constexpr std::uint8_t kSensitivity = 2;  // 1 high, 2 medium, 3 low
+inline constexpr std::uint8_t kVersion = 3;      // tenths
+inline constexpr std::uint8_t kVoltage = 4;      // tenths of a volt; also what a probe reads
+inline constexpr std::uint8_t kSlaveAddress = 8;
+inline constexpr std::uint8_t kBaudCode = 9;
+}  // namespace reg
+
+// The baud rates in code order: code 0 is 1200, code 4 is 19200.
+inline constexpr std::array<int, 5> kBaudRates = {1200, 2400, 4800, 9600, 19200};
+
+struct DetectorStatus {
+  bool leak = false;
+  std::uint16_t alarmType = 0;  // the whole of register 1
+};
+
+std::optional<DetectorStatus> ReadStatus(CommHandle port, int address);
+std::optional<float> ReadVoltage(CommHandle port, int address);  // volts
+std::optional<double> ReadVersion(CommHandle port, int address);
+std::optional<std::uint16_t> ReadSensitivity(CommHandle port, int address);
+bool WriteSensitivity(CommHandle port, int address, int value);
+bool WriteAddress(CommHandle port, int address, int newAddress);
+bool WriteBaudCode(CommHandle port, int address, int code);
+// Reads the voltage register with a 500 ms wait: did a valid reply come back?
+bool ProbeAddress(CommHandle port, int address);

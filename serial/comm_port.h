@@ -1,0 +1,78 @@
+// Serial port access: open a numbered COM port with the detector's line settings, read and
+// write it with the Windows time-out semantics, and wait for input by polling the queue.
+// One header for every platform; comm_port_posix.cpp and comm_port_win32.cpp implement it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+// An open serial line. The platform backends derive from it, and so can test lines (an
+// in-memory line with a virtual clock), which is why the clock is part of the line.
+class CommPort {
+ public:
+  virtual ~CommPort() = default;
+
+  // Writes the bytes; gives up after the write time-out (100 ms + 50 ms per byte).
+  // Returns the count written.
+  virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
+  // Reads up to bytes.size() bytes; ends when all have come, after 5 ms + 5 ms per byte
+  // asked for in all, or after 100 ms between two bytes. Returns the count read.
+  virtual std::size_t Read(std::span<std::uint8_t> bytes) = 0;
+  // The number of bytes waiting in the driver's input queue; 0 when the line cannot be
+  // queried any more (device removed).
+  virtual unsigned QueuedInput() = 0;
+
+  // Millisecond tick count and pause, as GetTickCount and Sleep.
+  virtual std::uint32_t TickCount();
+  virtual void Sleep(unsigned milliseconds);
+};
+
+// An opaque handle to an open port, like a Windows HANDLE. A stale handle (one already
+// closed) is harmless: every operation on it fails as on a closed line.
+class CommHandle {
+ public:
+  constexpr CommHandle() = default;
+  constexpr explicit CommHandle(std::uint32_t id) : id_(id) {}
+  constexpr explicit operator bool() const { return id_ != 0; }
+  constexpr std::uint32_t id() const { return id_; }
+  friend constexpr bool operator==(CommHandle, CommHandle) = default;
+
+ private:
+  std::uint32_t id_ = 0;
+};
+
+// The port the window's commands and acquisition use. Not cleared by closing.
+extern CommHandle g_commHandle;
+
+// Why the calling thread's last open failed.
+enum class CommErrorKind { kNone, kNotFound, kBusy, kPermission, kConfiguration };
+struct CommError {
+  CommErrorKind kind = CommErrorKind::kNone;
+  std::string message;  // the operating system's own words, for logs and the command line
+};
+const CommError& LastCommError();
+
+// Opens COM n at the baud rate, 8N1, DTR off, no sharing, and purges both queues.
+// Returns a null handle when the port cannot be opened or configured.
+CommHandle OpenCommPort(int portNumber, int baudRate);
+// The same for a device named by its path (the command-line tool's --device).
+CommHandle OpenCommDevice(const std::string& path, int baudRate);
+// The device COM n opens on this machine, for display; empty when there is none.
+std::string CommPortDevice(int portNumber);
+
+// Gives an already open line a handle; used by the backends and by test lines.
+CommHandle AdoptCommPort(std::unique_ptr<CommPort> port);
+// Closes the port behind the handle; a null or stale handle is ignored.
+void CloseCommPort(CommHandle handle);
+
+// WriteFile and ReadFile: the counts written and read, 0 on a null or stale handle.
+std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes);
+std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes);
+
+// Polls the input queue every 2 ms until it holds at least `count` bytes or `timeoutMs`
+// has passed (at least one pass always runs). Returns the queue count of the last pass,
+// which may be below or above `count`.
+unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs);

@@ -1,0 +1,15 @@
+// What each platform backend provides to comm_port.cpp. Not for use above serial/.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "serial/comm_port.h"
+
+// The device path COM n maps to on this platform ("\\.\COM%d" on Windows); empty if none.
+std::string PlatformPortPath(int portNumber);
+
+// Opens and configures the device; on failure returns null after SetLastCommError.
+std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate);
+
+void SetLastCommError(CommErrorKind kind, std::string message);
