@@ -1,7 +1,201 @@
-// Placeholder until the POSIX backend lands.
+// The serial line on POSIX systems, behaving as the Windows driver does with the settings
+// OpenCommPort gives it: exclusive, raw 8N1, and reads and writes bounded by COMMTIMEOUTS.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <system_error>
+
 #include "serial/comm_port_backend.h"
 
-std::unique_ptr<CommPort> OpenPlatformPort(const std::string&, int) {
-  SetLastCommError(CommErrorKind::kNotFound, "not implemented");
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// COMMTIMEOUTS of the Windows port: read 5 ms + 5 ms per byte in all, or 100 ms between two
+// bytes; write 100 ms + 50 ms per byte.
+constexpr milliseconds kReadTotalConstant{5};
+constexpr milliseconds kReadTotalPerByte{5};
+constexpr milliseconds kReadInterval{100};
+constexpr milliseconds kWriteTotalConstant{100};
+constexpr milliseconds kWriteTotalPerByte{50};
+
+std::string SystemMessage(int error) {
+  return std::generic_category().message(error);
+}
+
+// Waits until the descriptor is ready for `events` or the deadline passes. False on time-out
+// and on a line that is gone (hang-up, error): a pulled adapter must end the wait at once.
+bool PollUntil(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || entry.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    if (ready > 0) return true;
+  }
+}
+
+class PosixCommPort final : public CommPort {
+ public:
+  explicit PosixCommPort(int fd) : fd_(fd) {}
+  ~PosixCommPort() override {
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // also releases the flock
+  }
+  PosixCommPort(const PosixCommPort&) = delete;
+  PosixCommPort& operator=(const PosixCommPort&) = delete;
+
+  std::size_t Write(std::span<const std::uint8_t> bytes) override {
+    const auto deadline = Clock::now() + kWriteTotalConstant +
+                          kWriteTotalPerByte * static_cast<milliseconds::rep>(bytes.size());
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t count = ::write(fd_, bytes.data() + written, bytes.size() - written);
+      if (count > 0) {
+        written += static_cast<std::size_t>(count);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if ((count == 0 || errno == EAGAIN) && PollUntil(fd_, POLLOUT, deadline)) {
+        continue;
+      } else {
+        break;
+      }
+    }
+    return written;
+  }
+
+  // With VMIN = VTIME = 0 a read never blocks and returns 0 when nothing is queued, so the
+  // time-outs are kept here: a total deadline, shortened to 100 ms after each byte.
+  std::size_t Read(std::span<std::uint8_t> bytes) override {
+    const auto total = Clock::now() + kReadTotalConstant +
+                       kReadTotalPerByte * static_cast<milliseconds::rep>(bytes.size());
+    auto deadline = total;
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t count = ::read(fd_, bytes.data() + got, bytes.size() - got);
+      if (count > 0) {
+        got += static_cast<std::size_t>(count);
+        deadline = std::min(total, Clock::now() + kReadInterval);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if ((count == 0 || errno == EAGAIN) && PollUntil(fd_, POLLIN, deadline)) {
+        continue;
+      } else {
+        break;  // time-out, or EIO from a line that is gone
+      }
+    }
+    return got;
+  }
+
+  unsigned QueuedInput() override {
+    int queued = 0;
+    return ::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0 ? static_cast<unsigned>(queued) : 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::optional<speed_t> SpeedFor(int baudRate) {
+  switch (baudRate) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    default:
+      return std::nullopt;
+  }
+}
+
+CommErrorKind OpenErrorKind(int error) {
+  switch (error) {
+    case EBUSY:
+      return CommErrorKind::kBusy;  // TIOCEXCL set by another program
+    case EACCES:
+    case EPERM:
+      return CommErrorKind::kPermission;
+    default:
+      return CommErrorKind::kNotFound;  // ENOENT, ENODEV, ENXIO, EIO on a phantom UART
+  }
+}
+
+std::unique_ptr<CommPort> Refuse(CommErrorKind kind, const std::string& path,
+                                 const std::string& reason) {
+  SetLastCommError(kind, path + ": " + reason);
   return nullptr;
+}
+
+// Raw mode first of all: in the default mode 0x03, our read function code, is the interrupt
+// character and 0x0A goes out as 0D 0A. Modem lines are ignored (CLOCAL), as on Windows
+// with no flow control. Returns 0 or the errno of the refusal.
+int SetLineSettings(int fd, speed_t speed) {
+  termios settings{};
+  if (::tcgetattr(fd, &settings) != 0) return errno;
+  ::cfmakeraw(&settings);
+  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  settings.c_cflag |= CS8 | CLOCAL | CREAD;
+  settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0 ||
+      ::tcsetattr(fd, TCSANOW, &settings) != 0) {
+    return errno;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    return Refuse(OpenErrorKind(error), path, SystemMessage(error));
+  }
+  // Windows opens a COM port without sharing. TIOCEXCL refuses later opens, but not those of
+  // root, so the lock is what keeps two of our own processes apart.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) {
+      return Refuse(CommErrorKind::kBusy, path,
+                    "already open elsewhere (" + SystemMessage(error) + ")");
+    }
+    return Refuse(CommErrorKind::kConfiguration, path, SystemMessage(error));
+  }
+  ::ioctl(fd, TIOCEXCL);  // not a tty is caught by the line settings below
+  auto port = std::make_unique<PosixCommPort>(fd);
+
+  const auto speed = SpeedFor(baudRate);
+  if (!speed) {
+    return Refuse(CommErrorKind::kConfiguration, path,
+                  "unsupported baud rate " + std::to_string(baudRate));
+  }
+  if (const int error = SetLineSettings(fd, *speed)) {
+    const std::string reason = error == ENOTTY ? "not a serial device" : SystemMessage(error);
+    return Refuse(CommErrorKind::kConfiguration, path, reason);
+  }
+  // DTR off as DTR_CONTROL_DISABLE; a pseudo-terminal has no modem lines, so failure is ignored.
+  const int dtr = TIOCM_DTR;
+  ::ioctl(fd, TIOCMBIC, &dtr);
+  // The purge: no byte from earlier traffic may be read as part of the next reply.
+  ::tcflush(fd, TCIOFLUSH);
+  return port;
 }

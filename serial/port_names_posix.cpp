@@ -1,6 +1,100 @@
-// Placeholder until the POSIX port names land.
+#include "serial/port_names_posix.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <utility>
+
 #include "serial/comm_port_backend.h"
 
-std::string PlatformPortPath(int) {
+namespace fs = std::filesystem;
+
+namespace {
+
+struct DeviceFamily {
+  std::string_view prefix;
+  bool onBoard;  // a UART node the kernel creates whether or not hardware sits behind it
+};
+
+constexpr DeviceFamily kFamilies[] = {{"ttyUSB", false}, {"ttyACM", false}, {"ttyS", true}};
+
+// The number after `prefix`, or nothing unless the rest of the name is all digits.
+std::optional<unsigned> DeviceNumber(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix) || name.size() == prefix.size()) return std::nullopt;
+  const std::string_view digits = name.substr(prefix.size());
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return number;
+}
+
+// The device the link `comN` names. A dangling link still counts: the open then fails naming
+// the missing device, rather than COM n silently becoming some other device.
+std::optional<std::string> LinkedDevice(int portNumber) {
+  const fs::path folder = PortLinksFolder();
+  if (folder.empty()) return std::nullopt;
+  const fs::path link = folder / ("com" + std::to_string(portNumber));
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(link, error))) return std::nullopt;
+  if (const fs::path device = fs::canonical(link, error); !error) return device.string();
+  const fs::path target = fs::read_symlink(link, error);
+  return error ? link.string() : (folder / target).lexically_normal().string();
+}
+
+std::vector<std::string> DeviceNames() {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/dev", error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Every ttyS node exists whether or not a UART answers; the kernel reports port type 0
+// (unknown) for the phantoms. Read from /sys so that no device is opened.
+bool OnBoardPortHasHardware(const std::string& name) {
+  std::ifstream typeFile("/sys/class/tty/" + name + "/type");
+  int type = 0;
+  return static_cast<bool>(typeFile >> type) && type != 0;
+}
+
+}  // namespace
+
+// The XDG rules ignore a relative XDG_CONFIG_HOME.
+fs::path PortLinksFolder() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
+    return fs::path(config) / "kl395" / "ports";
+  }
+  if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+    return fs::path(home) / ".config" / "kl395" / "ports";
+  }
   return {};
+}
+
+std::vector<std::string> OrderSerialDevices(
+    const std::vector<std::string>& names,
+    const std::function<bool(const std::string&)>& hasHardware) {
+  std::vector<std::string> ordered;
+  for (const DeviceFamily& family : kFamilies) {
+    std::vector<std::pair<unsigned, std::string>> members;
+    for (const std::string& name : names) {
+      const auto number = DeviceNumber(name, family.prefix);
+      if (number && (!family.onBoard || hasHardware(name))) members.emplace_back(*number, name);
+    }
+    std::sort(members.begin(), members.end());
+    for (auto& member : members) ordered.push_back(std::move(member.second));
+  }
+  return ordered;
+}
+
+std::string PlatformPortPath(int portNumber) {
+  if (portNumber < 1) return {};
+  if (auto linked = LinkedDevice(portNumber)) return *linked;
+  const auto devices = OrderSerialDevices(DeviceNames(), OnBoardPortHasHardware);
+  const auto index = static_cast<std::size_t>(portNumber - 1);
+  return index < devices.size() ? "/dev/" + devices[index] : std::string();
 }

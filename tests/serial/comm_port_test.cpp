@@ -1,0 +1,286 @@
+// The POSIX serial line through real pseudo-terminals: the test plays the detector on the
+// master side, and COM numbers reach the terminals through a temporary ports folder.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "serial/comm_port.h"
+#include "serial/rtu.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/temp_ports_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr RtuRequestHead kReadVoltage = {0x01, 0x03, 0x00, 0x04, 0x00, 0x01};
+const Bytes kVoltageRequest = {0x01, 0x03, 0x00, 0x04, 0x00, 0x01, 0xC5, 0xCB};
+
+Bytes WithCrc(Bytes frame) {
+  const std::uint16_t crc = ModbusCrc16(frame.data(), frame.size());
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  return frame;
+}
+const Bytes kVoltageReply = WithCrc({0x01, 0x03, 0x02, 0x00, 0x78});
+
+// Wall time and this thread's CPU time of one call: a wait must sleep, not spin.
+struct Timed {
+  std::chrono::milliseconds wall;
+  std::chrono::milliseconds cpu;
+};
+template <typename F>
+Timed Time(F&& call) {
+  const auto cpuNow = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+  };
+  const auto wallStart = Clock::now();
+  const auto cpuStart = cpuNow();
+  call();
+  using std::chrono::duration_cast;
+  return {duration_cast<std::chrono::milliseconds>(Clock::now() - wallStart),
+          duration_cast<std::chrono::milliseconds>(cpuNow() - cpuStart)};
+}
+
+class CommPortTest : public ::testing::Test {
+ protected:
+  CommPortTest() { ports_.Link(1, pty_.PortPath()); }
+  ~CommPortTest() override { CloseCommPort(port_); }
+
+  // Opens COM1, the detector's line, at `baudRate`; fails the test if it does not open.
+  void Open(int baudRate = 9600) {
+    port_ = OpenCommPort(1, baudRate);
+    ASSERT_TRUE(port_) << LastCommError().message;
+  }
+
+  TempPortsDir ports_;
+  PtyPair pty_;
+  CommHandle port_;
+};
+
+TEST_F(CommPortTest, ComNumbersFollowTheirLinks) {
+  PtyPair com12;
+  ports_.Link(12, com12.PortPath());
+  EXPECT_EQ(CommPortDevice(12), com12.PortPath());
+  Open();
+  const CommHandle port12 = OpenCommPort(12, 9600);
+  ASSERT_TRUE(port12) << LastCommError().message;
+
+  const Bytes one = {0x01}, twelve = {0x12};
+  EXPECT_EQ(WriteComm(port12, twelve), 1u);
+  EXPECT_EQ(WriteComm(port_, one), 1u);
+  EXPECT_EQ(com12.Receive(1), twelve);
+  EXPECT_EQ(pty_.Receive(1), one);
+  CloseCommPort(port12);
+}
+
+TEST_F(CommPortTest, PortOpenElsewhereIsBusyUntilClosed) {
+  Open();
+  EXPECT_FALSE(OpenCommPort(1, 9600));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kBusy);
+  EXPECT_NE(LastCommError().message.find(pty_.PortPath()), std::string::npos);
+
+  CloseCommPort(port_);
+  port_ = OpenCommPort(1, 9600);
+  EXPECT_TRUE(port_) << "closing must release the port: " << LastCommError().message;
+}
+
+TEST_F(CommPortTest, MissingPortIsNotFound) {
+  ports_.Link(3, "/dev/kl395-no-such-device");
+  EXPECT_FALSE(OpenCommPort(3, 9600));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kNotFound);
+  EXPECT_NE(LastCommError().message.find("kl395-no-such-device"), std::string::npos);
+  EXPECT_FALSE(OpenCommPort(0, 9600));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kNotFound);
+}
+
+TEST_F(CommPortTest, SetsTheDetectorsLineSettingsAtEachRate) {
+  const std::pair<int, speed_t> rates[] = {
+      {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}};
+  for (const auto& [rate, speed] : rates) {
+    SCOPED_TRACE(rate);
+    Open(rate);
+    const termios line = pty_.LineSettings();
+    EXPECT_EQ(cfgetospeed(&line), speed);
+    EXPECT_EQ(cfgetispeed(&line), speed);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+              CS8 | CLOCAL | CREAD);
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ISIG | ECHO | IEXTEN), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_EQ(line.c_cc[VMIN], 0);
+    EXPECT_EQ(line.c_cc[VTIME], 0);
+    CloseCommPort(port_);
+  }
+}
+
+TEST_F(CommPortTest, OtherRatesAreRefusedAndLeaveThePortFree) {
+  EXPECT_FALSE(OpenCommPort(1, 38400));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kConfiguration);
+  Open();
+}
+
+TEST_F(CommPortTest, NotATerminalIsRefused) {
+  const auto plainFile = ports_.Folder() / "plain-file";
+  std::ofstream(plainFile) << "not a terminal";
+  ports_.Link(2, plainFile);
+  EXPECT_FALSE(OpenCommPort(2, 9600));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kConfiguration);
+}
+
+// Interrupt, line-feed, carriage-return, flow-control and erase characters among them.
+TEST_F(CommPortTest, EveryByteValuePassesUnalteredBothWays) {
+  pty_.RestoreInitialSettings();
+  ASSERT_NE(pty_.LineSettings().c_lflag & ISIG, 0u) << "the kernel's default is not cooked";
+  Open();
+  Bytes all(256);
+  for (int value = 0; value < 256; ++value) all[value] = static_cast<std::uint8_t>(value);
+
+  EXPECT_EQ(WriteComm(port_, all), all.size());
+  EXPECT_EQ(pty_.Receive(all.size() + 1, 300ms), all);
+  pty_.Send(all);
+  Bytes read(all.size());
+  EXPECT_EQ(ReadComm(port_, read), all.size());
+  EXPECT_EQ(read, all);
+}
+
+TEST_F(CommPortTest, OpenPurgesStaleInput) {
+  pty_.Send(Bytes{0xAA, 0xBB, 0xCC});
+  ASSERT_TRUE(pty_.WaitForQueuedAtPort(3));
+  Open();
+  EXPECT_EQ(pty_.QueuedAtPort(), 0u);
+  EXPECT_EQ(WaitForInput(port_, 1, 0), 0u);
+}
+
+TEST_F(CommPortTest, WaitForInputReturnsTheQueueAtOnceOrAtTheTimeOut) {
+  Open();
+  unsigned queued = 0;
+  const Timed silent = Time([&] { queued = WaitForInput(port_, 7, 500); });
+  EXPECT_EQ(queued, 0u);
+  EXPECT_GE(silent.wall, 500ms);
+  EXPECT_LT(silent.wall, 800ms);
+  EXPECT_LT(silent.cpu, silent.wall / 2);
+
+  pty_.Send(Bytes(9, 0x55));
+  ASSERT_TRUE(pty_.WaitForQueuedAtPort(9));
+  const Timed ready = Time([&] { queued = WaitForInput(port_, 7, 500); });
+  EXPECT_EQ(queued, 9u);
+  EXPECT_GE(ready.wall, 2ms);
+  EXPECT_LT(ready.wall, 100ms);
+}
+
+TEST_F(CommPortTest, ReadEndsAtItsTotalOrIntervalTimeOut) {
+  Open();
+  Bytes reply(7);
+  std::size_t read = 0;
+  const Timed silent = Time([&] { read = ReadComm(port_, reply); });
+  EXPECT_EQ(read, 0u);
+  EXPECT_GE(silent.wall, 40ms) << "5 ms + 5 ms per byte";
+  EXPECT_LT(silent.wall, 200ms);
+
+  // A long read would allow 505 ms in all, but ends 100 ms after the last byte.
+  pty_.Send(Bytes(10, 0x55));
+  Bytes many(100);
+  const Timed gap = Time([&] { read = ReadComm(port_, many); });
+  EXPECT_EQ(read, 10u);
+  EXPECT_GE(gap.wall, 100ms);
+  EXPECT_LT(gap.wall, 400ms);
+  EXPECT_LT(gap.cpu, gap.wall / 2);
+}
+
+// The detector: reads the request, then answers as `answer` says.
+class DetectorExchangeTest : public CommPortTest {
+ protected:
+  void Serve(std::function<void()> answer) {
+    detector_ = std::jthread([this, answer] {
+      request_ = pty_.Receive(8);
+      answer();
+    });
+  }
+  void TearDown() override {
+    if (detector_.joinable()) detector_.join();
+    EXPECT_EQ(request_, kVoltageRequest);
+  }
+
+  std::jthread detector_;
+  Bytes request_;
+};
+
+TEST_F(DetectorExchangeTest, GoodReplyIsAccepted) {
+  Open();
+  Serve([this] { pty_.Send(kVoltageReply); });
+  const auto reply = RtuExchange(port_, kReadVoltage, 7, 500);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Register(0), 120);
+}
+
+TEST_F(DetectorExchangeTest, StrayByteQueuedWithTheReplyFailsAndStaysQueued) {
+  Open();
+  Serve([this] {
+    Bytes withStray = kVoltageReply;
+    withStray.push_back(0x00);
+    pty_.Send(withStray);
+  });
+  EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 500));
+  EXPECT_EQ(pty_.QueuedAtPort(), 1u) << "only the expected length is read";
+}
+
+TEST_F(DetectorExchangeTest, StrayByteAfterTheWaitLeavesTheExchangeGood) {
+  Open();
+  // Nothing flushes the queue before sending, so a reply queued early is as good as a prompt
+  // one, and the queue emptying then marks the read that follows the wait.
+  pty_.Send(kVoltageReply);
+  ASSERT_TRUE(pty_.WaitForQueuedAtPort(7));
+  Serve([this] {
+    pty_.WaitForQueuedAtPort(0);
+    pty_.Send(Bytes{0x00});
+  });
+  EXPECT_TRUE(RtuExchange(port_, kReadVoltage, 7, 500));
+  EXPECT_EQ(WaitForInput(port_, 1, 1000), 1u) << "the stray byte stays for the next exchange";
+}
+
+TEST_F(CommPortTest, PulledLineFailsPromptlyWithoutSpinning) {
+  Open();
+  pty_.Pull();
+  std::size_t count = 1;
+  const Timed write = Time([&] { count = WriteComm(port_, kVoltageRequest); });
+  EXPECT_EQ(count, 0u);
+  EXPECT_LT(write.wall, 100ms) << "the write time-out would be 500 ms";
+
+  Bytes many(200);
+  const Timed read = Time([&] { count = ReadComm(port_, many); });
+  EXPECT_EQ(count, 0u);
+  EXPECT_LT(read.wall, 100ms) << "the read time-out would be 1005 ms";
+
+  const Timed wait = Time([&] { count = WaitForInput(port_, 7, 300); });
+  EXPECT_EQ(count, 0u);
+  EXPECT_LT(wait.wall, 600ms);
+  EXPECT_LT(wait.cpu, wait.wall / 2);
+
+  const Timed exchange = Time([&] { EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 300)); });
+  EXPECT_LT(exchange.wall, 700ms);
+}
+
+TEST_F(CommPortTest, ClosedHandleFailsCleanly) {
+  Open();
+  const CommHandle stale = port_;
+  CloseCommPort(port_);
+  Bytes reply(7);
+  EXPECT_EQ(WriteComm(stale, kVoltageRequest), 0u);
+  EXPECT_EQ(ReadComm(stale, reply), 0u);
+  EXPECT_EQ(WaitForInput(stale, 7, 10), 0u);
+  EXPECT_FALSE(RtuExchange(stale, kReadVoltage, 7, 10));
+  CloseCommPort(stale);
+  EXPECT_TRUE(pty_.Receive(1, 50ms).empty()) << "nothing reached the line";
+}
+
+}  // namespace

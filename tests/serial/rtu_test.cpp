@@ -1,0 +1,77 @@
+// Framing and reply judging, without a port.
+#include "serial/rtu.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The CRC computed bit by bit, independently of the tables, packed as ModbusCrc16 packs it.
+std::uint16_t BitwiseCrc(const Bytes& data) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::uint8_t byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return static_cast<std::uint16_t>((crc & 0xFF) << 8 | crc >> 8);
+}
+
+Bytes WithCrc(Bytes frame) {
+  const std::uint16_t crc = ModbusCrc16(frame.data(), frame.size());
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  return frame;
+}
+
+TEST(ModbusCrc16Test, KnownRequestsGiveTheirLineBytes) {
+  const Bytes readVoltage = {0x01, 0x03, 0x00, 0x04, 0x00, 0x01};
+  const Bytes readEight = {0x01, 0x03, 0x00, 0x12, 0x00, 0x08};
+  const Bytes writeOne = {0x01, 0x06, 0x00, 0x12, 0x00, 0x01};
+  EXPECT_EQ(ModbusCrc16(readVoltage.data(), readVoltage.size()), 0xC5CB);
+  EXPECT_EQ(ModbusCrc16(readEight.data(), readEight.size()), 0xE409);
+  EXPECT_EQ(ModbusCrc16(writeOne.data(), writeOne.size()), 0xE80F);
+  EXPECT_EQ(ModbusCrc16(nullptr, 0), 0xFFFF);
+}
+
+// A single byte after the initial 0xFF reaches every index of both tables.
+TEST(ModbusCrc16Test, EveryTableEntryAgreesWithTheBitwiseCrc) {
+  for (int value = 0; value < 256; ++value) {
+    const Bytes one = {static_cast<std::uint8_t>(value)};
+    const Bytes two = {0x5A, static_cast<std::uint8_t>(value)};
+    ASSERT_EQ(ModbusCrc16(one.data(), 1), BitwiseCrc(one)) << "byte " << value;
+    ASSERT_EQ(ModbusCrc16(two.data(), 2), BitwiseCrc(two)) << "byte " << value;
+  }
+}
+
+TEST(BuildRtuRequestTest, HeadThenCrcLowOrderByteFirst) {
+  const RtuRequest request = BuildRtuRequest({0x01, 0x03, 0x00, 0x04, 0x00, 0x01});
+  EXPECT_EQ(request, (RtuRequest{0x01, 0x03, 0x00, 0x04, 0x00, 0x01, 0xC5, 0xCB}));
+}
+
+TEST(IsGoodRtuReplyTest, JudgesLengthQueueAndCrc) {
+  const Bytes good = WithCrc({0x01, 0x03, 0x02, 0x00, 0x0A});
+  EXPECT_TRUE(IsGoodRtuReply(good, 7, 7));
+  EXPECT_TRUE(IsGoodRtuReply(WithCrc({0x2C, 0x03, 0x02, 0xFF, 0xFF}), 7, 7))
+      << "another slave's reply is not compared with the request";
+
+  EXPECT_FALSE(IsGoodRtuReply(std::span(good).first(5), 7, 5)) << "short";
+  EXPECT_FALSE(IsGoodRtuReply(good, 7, 8)) << "a stray eighth byte was queued";
+  Bytes badCrc = good;
+  badCrc[3] ^= 0x01;
+  EXPECT_FALSE(IsGoodRtuReply(badCrc, 7, 7)) << "bad CRC";
+  const Bytes exception = WithCrc({0x01, 0x83, 0x02});
+  EXPECT_FALSE(IsGoodRtuReply(exception, 7, 5)) << "exception reply";
+  EXPECT_FALSE(IsGoodRtuReply({}, 0, 0));
+}
+
+TEST(RtuReplyTest, RegisterValuesAreUnsignedBigEndian) {
+  RtuReply reply;
+  reply.bytes = {0x01, 0x03, 0x04, 0xFF, 0xFF, 0x12, 0x34};
+  EXPECT_EQ(reply.Register(0), 65535);
+  EXPECT_EQ(reply.Register(1), 0x1234);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "tools/sim/detector_model.h"
+
+#include <gtest/gtest.h>
+
+#include "device/detector.h"
+#include "serial/rtu.h"
+#include "tools/sim/frame_splitter.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Request(std::uint8_t address, std::uint8_t function, std::uint8_t reg, std::uint16_t value) {
+  const RtuRequest request =
+      BuildRtuRequest({address, function, 0, reg, static_cast<std::uint8_t>(value >> 8),
+                       static_cast<std::uint8_t>(value & 0xFF)});
+  return Bytes(request.begin(), request.end());
+}
+
+Bytes Read(std::uint8_t address, std::uint8_t reg, std::uint16_t count = 1) {
+  return Request(address, 0x03, reg, count);
+}
+
+Bytes Write(std::uint8_t address, std::uint8_t reg, std::uint16_t value) {
+  return Request(address, 0x06, reg, value);
+}
+
+// Everything the response puts on the line, in order.
+Bytes Joined(const Response& response) {
+  Bytes all;
+  for (const auto& part : response.parts)
+    all.insert(all.end(), part.bytes.begin(), part.bytes.end());
+  return all;
+}
+
+bool IsGood(const Bytes& reply) {
+  return IsGoodRtuReply(reply, reply.size(), static_cast<unsigned>(reply.size()));
+}
+
+TEST(DetectorModel, AnswersOnlyItsOwnAddressAtItsOwnBaud) {
+  const DetectorModel detector({.address = 1, .baudCode = 3});
+  // A voltage read of slave 1; the default is 12.0 V.
+  EXPECT_EQ(Joined(detector.Respond(Read(1, reg::kVoltage), 9600)),
+            (Bytes{0x01, 0x03, 0x02, 0x00, 0x78, 0xB8, 0x66}));
+  EXPECT_TRUE(detector.Respond(Read(2, reg::kVoltage), 9600).parts.empty());
+  EXPECT_TRUE(detector.Respond(Read(1, reg::kVoltage), 4800).parts.empty());
+  EXPECT_TRUE(detector.Respond(Read(1, reg::kVoltage), 0).parts.empty());
+
+  const DetectorModel atZero({.address = 0, .baudCode = 0});
+  EXPECT_TRUE(IsGood(Joined(atZero.Respond(Read(0, reg::kVoltage), 1200))));
+}
+
+TEST(DetectorModel, ReadsConsecutiveRegistersAsUnsignedWords) {
+  const DetectorModel detector({.version = 65535, .leak = 0x0101, .alarm = 3});
+  const Bytes status = Joined(detector.Respond(Read(1, reg::kLeakState, 2), 9600));
+  ASSERT_EQ(status.size(), 9u);
+  EXPECT_TRUE(IsGood(status));
+  EXPECT_EQ(status[2], 4);
+  EXPECT_EQ((Bytes(status.begin() + 3, status.begin() + 7)), (Bytes{0x01, 0x01, 0x00, 0x03}));
+
+  const Bytes version = Joined(detector.Respond(Read(1, reg::kVersion), 9600));
+  ASSERT_EQ(version.size(), 7u);
+  EXPECT_EQ(version[3], 0xFF);
+  EXPECT_EQ(version[4], 0xFF);
+}
+
+TEST(DetectorModel, AddressWriteTakesEffectOnlyAfterTheReply) {
+  DetectorModel detector({.address = 1});
+  const Bytes request = Write(1, reg::kSlaveAddress, 7);
+  const Response response = detector.Respond(request, 9600);
+  EXPECT_EQ(Joined(response), request);  // the echo, from the old address
+  ASSERT_TRUE(response.write);
+  EXPECT_EQ(detector.Address(), 1);
+
+  detector.Apply(*response.write);
+  EXPECT_TRUE(detector.Respond(Read(1, reg::kVoltage), 9600).parts.empty());
+  EXPECT_FALSE(detector.Respond(Read(7, reg::kVoltage), 9600).parts.empty());
+}
+
+TEST(DetectorModel, BaudWriteTakesEffectOnlyAfterTheReply) {
+  DetectorModel detector({.baudCode = 3});
+  const Response response = detector.Respond(Write(1, reg::kBaudCode, 4), 9600);
+  ASSERT_TRUE(response.write);
+  EXPECT_EQ(detector.BaudRate(), 9600);
+
+  detector.Apply(*response.write);
+  EXPECT_EQ(detector.BaudRate(), 19200);
+  EXPECT_TRUE(detector.Respond(Read(1, reg::kVoltage), 9600).parts.empty());
+  EXPECT_FALSE(detector.Respond(Read(1, reg::kVoltage), 19200).parts.empty());
+}
+
+TEST(DetectorModel, RefusesWhatARealSlaveWouldWithAnExceptionAndNoWrite) {
+  struct Case {
+    Bytes request;
+    std::uint8_t function;
+    std::uint8_t code;
+  };
+  const Case cases[] = {
+      {Read(1, 5), 0x83, kIllegalAddress},                    // a hole in the map
+      {Read(1, reg::kVersion, 3), 0x83, kIllegalAddress},     // 3 to 5 runs into it
+      {Read(1, reg::kVoltage, 0), 0x83, kIllegalValue},       // nothing asked for
+      {Write(1, reg::kVersion, 12), 0x86, kIllegalAddress},   // read-only
+      {Write(1, reg::kSensitivity, 0), 0x86, kIllegalValue},  // no selection in the window
+      {Write(1, reg::kBaudCode, 0xFF), 0x86, kIllegalValue},  // would make it unreachable
+      {Write(1, reg::kSlaveAddress, 300), 0x86, kIllegalValue},
+      {Request(1, 0x10, 0, 1), 0x90, kIllegalFunction},
+  };
+  const DetectorModel detector(DetectorStart{});
+  for (const auto& c : cases) {
+    const Response response = detector.Respond(c.request, 9600);
+    const Bytes reply = Joined(response);
+    ASSERT_EQ(reply.size(), 5u) << response.note;
+    EXPECT_TRUE(IsGood(reply));
+    EXPECT_EQ(reply[1], c.function) << response.note;
+    EXPECT_EQ(reply[2], c.code) << response.note;
+    EXPECT_FALSE(response.write) << response.note;
+  }
+}
+
+TEST(DetectorModel, IgnoresWhatIsNotARequest) {
+  const DetectorModel detector(DetectorStart{});
+  Bytes corrupted = Read(1, reg::kVoltage);
+  corrupted[7] ^= 0x01;
+  Bytes trailing = Read(1, reg::kVoltage);
+  trailing.push_back(0x00);
+  const Bytes frames[] = {{}, {0x01}, {0x01, 0x03, 0x00}, corrupted, trailing, Bytes(300, 0xFF)};
+  for (const auto& frame : frames) {
+    EXPECT_TRUE(detector.Respond(frame, 9600).parts.empty()) << frame.size() << " bytes";
+  }
+}
+
+TEST(DetectorModel, EachFaultShapesTheReply) {
+  DetectorModel detector(DetectorStart{});
+  const Bytes request = Read(1, reg::kVoltage);
+  const Bytes good = Joined(detector.Respond(request, 9600));
+  ASSERT_TRUE(IsGood(good));
+
+  detector.SetFault(Fault::kSilent);
+  EXPECT_TRUE(detector.Respond(request, 9600).parts.empty());
+
+  detector.SetFault(Fault::kLate);
+  Response late = detector.Respond(request, 9600);
+  ASSERT_EQ(late.parts.size(), 1u);
+  EXPECT_GT(late.parts[0].delay, milliseconds(1000));
+  EXPECT_EQ(late.parts[0].bytes, good);
+
+  detector.SetFault(Fault::kBadCrc);
+  const Bytes badCrc = Joined(detector.Respond(request, 9600));
+  ASSERT_EQ(badCrc.size(), good.size());
+  EXPECT_FALSE(IsGood(badCrc));
+  EXPECT_TRUE(std::equal(good.begin(), good.end() - 2, badCrc.begin()));
+
+  detector.SetFault(Fault::kStray);
+  Bytes stray = Joined(detector.Respond(request, 9600));
+  ASSERT_EQ(stray.size(), good.size() + 1);
+  stray.pop_back();
+  EXPECT_EQ(stray, good);
+
+  detector.SetFault(Fault::kStrayLate);
+  const Response strayLate = detector.Respond(request, 9600);
+  ASSERT_EQ(strayLate.parts.size(), 2u);
+  EXPECT_EQ(strayLate.parts[0].bytes, good);
+  EXPECT_EQ(strayLate.parts[0].delay, milliseconds(0));
+  EXPECT_EQ(strayLate.parts[1].bytes.size(), 1u);
+  EXPECT_GT(strayLate.parts[1].delay, milliseconds(0));
+
+  detector.SetFault(Fault::kException);
+  const Bytes exception = Joined(detector.Respond(request, 9600));
+  EXPECT_EQ(exception.size(), 5u);
+  EXPECT_TRUE(IsGood(exception));
+  EXPECT_EQ(exception[1], 0x83);
+
+  detector.SetFault(Fault::kBytewise);
+  const Response bytewise = detector.Respond(request, 9600);
+  ASSERT_EQ(bytewise.parts.size(), good.size());
+  EXPECT_EQ(Joined(bytewise), good);
+  for (std::size_t i = 1; i < bytewise.parts.size(); ++i) {
+    const auto gap = bytewise.parts[i].delay - bytewise.parts[i - 1].delay;
+    EXPECT_GT(gap, milliseconds(0));
+    EXPECT_LT(gap, milliseconds(100));  // within the reader's gap between two bytes
+  }
+}
+
+TEST(DetectorModel, SpoiledRepliesStillCarryOutTheWriteButRefusalsDoNot) {
+  DetectorModel detector(DetectorStart{});
+  const Bytes request = Write(1, reg::kSensitivity, 3);
+  for (const Fault fault : {Fault::kLate, Fault::kBadCrc, Fault::kStray, Fault::kBytewise}) {
+    detector.SetFault(fault);
+    EXPECT_TRUE(detector.Respond(request, 9600).write) << FaultName(fault);
+  }
+  for (const Fault fault : {Fault::kSilent, Fault::kException}) {
+    detector.SetFault(fault);
+    EXPECT_FALSE(detector.Respond(request, 9600).write) << FaultName(fault);
+  }
+}
+
+TEST(FrameSplitter, AFrameEndsOnlyAtASilence) {
+  using Clock = FrameSplitter::Clock;
+  const Clock::time_point t0{};
+  const milliseconds silence(5);
+  FrameSplitter splitter;
+  EXPECT_FALSE(splitter.Deadline());
+
+  // Garbage, a pause, then a request: the garbage is a frame of its own.
+  splitter.Add(Bytes{0xAA, 0xBB}, t0, silence);
+  EXPECT_FALSE(splitter.Take(t0 + milliseconds(4)));
+  EXPECT_EQ(splitter.Take(t0 + silence), (Bytes{0xAA, 0xBB}));
+
+  // A request in two pieces inside the silence is one frame.
+  const Bytes request = Read(1, reg::kVoltage);
+  splitter.Add(std::span(request).first(3), t0 + milliseconds(10), silence);
+  splitter.Add(std::span(request).subspan(3), t0 + milliseconds(13), silence);
+  EXPECT_EQ(splitter.Deadline(), t0 + milliseconds(18));
+  EXPECT_FALSE(splitter.Take(t0 + milliseconds(16)));
+  EXPECT_EQ(splitter.Take(t0 + milliseconds(18)), request);
+  EXPECT_FALSE(splitter.Deadline());
+}
+
+TEST(FrameSplitter, EndlessGarbageIsCappedAndSilenceScalesWithBaud) {
+  FrameSplitter splitter;
+  const FrameSplitter::Clock::time_point t0{};
+  for (int i = 0; i < 10; ++i) splitter.Add(Bytes(100, 0x55), t0, milliseconds(5));
+  EXPECT_EQ(splitter.Take(t0 + milliseconds(5))->size(), 256u);
+
+  EXPECT_GE(FrameSilence(1200), milliseconds(30));  // 3.5 characters at 1200 baud: 32 ms
+  EXPECT_LT(FrameSilence(1200), milliseconds(35));
+  EXPECT_EQ(FrameSilence(19200), milliseconds(5));
+  EXPECT_EQ(FrameSilence(0), milliseconds(5));
+}
+
+}  // namespace

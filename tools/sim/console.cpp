@@ -1,0 +1,78 @@
+#include "tools/sim/console.h"
+
+#include <vector>
+
+#include "device/detector.h"
+#include "tools/sim/options.h"
+
+namespace {
+
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  constexpr std::string_view kBlanks = " \t\r";
+  std::size_t at = line.find_first_not_of(kBlanks);
+  while (at != std::string_view::npos) {
+    const std::size_t end = std::min(line.find_first_of(kBlanks, at), line.size());
+    words.push_back(line.substr(at, end - at));
+    at = line.find_first_not_of(kBlanks, end);
+  }
+  return words;
+}
+
+CommandOutcome Error(const std::string& why) {
+  return {"error: " + why, false};
+}
+
+CommandOutcome SetRegister(DetectorModel& model, std::uint8_t number, std::string_view valueText,
+                           const std::string& echo) {
+  const unsigned max = MaxStorableValue(number);
+  const auto value = ParseNumber(valueText, max);
+  if (!value) {
+    return Error("bad value '" + std::string(valueText) + "' for register " +
+                 std::to_string(number) + " (0 to " + std::to_string(max) + ")");
+  }
+  model.Apply({number, static_cast<std::uint16_t>(*value)});
+  return {"ok " + echo + std::to_string(*value), false};
+}
+
+}  // namespace
+
+CommandOutcome RunCommand(DetectorModel& model, std::string_view line) {
+  const auto words = Words(line);
+  if (words.empty()) return {};
+  const std::string_view verb = words[0];
+  if (verb == "quit" && words.size() == 1) return {"ok quit", true};
+  if (verb == "leak" && words.size() == 2) {
+    return SetRegister(model, reg::kLeakState, words[1], "leak ");
+  }
+  if (verb == "alarm" && words.size() == 2) {
+    return SetRegister(model, reg::kAlarmType, words[1], "alarm ");
+  }
+  if (verb == "fault" && words.size() == 2) {
+    const auto fault = ParseFault(words[1]);
+    if (!fault) {
+      return Error("unknown fault '" + std::string(words[1]) + "'; faults: " + FaultNames());
+    }
+    model.SetFault(*fault);
+    return {"ok fault " + std::string(FaultName(*fault)), false};
+  }
+  if (verb == "set" && words.size() == 3) {
+    const auto number = ParseNumber(words[1], 0xFFFF);
+    if (!number || !IsMappedRegister(*number)) {
+      return Error("no register '" + std::string(words[1]) + "'; registers: 0-4, 8, 9");
+    }
+    return SetRegister(model, static_cast<std::uint8_t>(*number), words[2],
+                       "set " + std::to_string(*number) + " ");
+  }
+  return Error("cannot read '" + std::string(line) +
+               "'; commands: leak N, alarm N, fault NAME, set REG N, quit");
+}
+
+std::string_view CommandHelp() {
+  return "Commands on standard input (each answered by one line, 'ok ...' or 'error: ...'):\n"
+         "  leak N        register 0 (bit 0: 1 leak, 0 normal)\n"
+         "  alarm N       register 1 (0 none, 1 optical, 2 probe, 3 both)\n"
+         "  fault NAME    one of the faults below\n"
+         "  set REG N     any register of the map (0-4, 8, 9) to N\n"
+         "  quit          end the simulator\n";
+}

@@ -1,0 +1,152 @@
+#include "tools/sim/options.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+#include "device/detector.h"
+#include "tools/sim/console.h"
+
+namespace {
+
+struct RegisterOption {
+  std::string_view name;
+  unsigned max;
+  std::uint16_t DetectorStart::*field;
+};
+
+constexpr std::array<RegisterOption, 6> kRegisterOptions = {{
+    {"--address", 255, &DetectorStart::address},
+    {"--version", 0xFFFF, &DetectorStart::version},
+    {"--sensitivity", 0xFFFF, &DetectorStart::sensitivity},
+    {"--voltage", 0xFFFF, &DetectorStart::voltage},
+    {"--leak", 0xFFFF, &DetectorStart::leak},
+    {"--alarm", 0xFFFF, &DetectorStart::alarm},
+}};
+
+constexpr unsigned kMaxComNumber = 255;
+
+std::optional<std::uint16_t> BaudCode(std::string_view text) {
+  const auto rate = ParseNumber(text, 1'000'000);
+  if (!rate) return std::nullopt;
+  const auto it = std::find(kBaudRates.begin(), kBaudRates.end(), static_cast<int>(*rate));
+  if (it == kBaudRates.end()) return std::nullopt;
+  return static_cast<std::uint16_t>(it - kBaudRates.begin());
+}
+
+// Applies one option with its value; returns an error text, empty when it was fine.
+std::string ApplyOption(SimOptions& options, std::string_view name, std::string_view value) {
+  const std::string bad = "bad value '" + std::string(value) + "' for " + std::string(name);
+  for (const auto& option : kRegisterOptions) {
+    if (option.name != name) continue;
+    const auto number = ParseNumber(value, option.max);
+    if (!number) return bad + " (0 to " + std::to_string(option.max) + ")";
+    options.start.*option.field = static_cast<std::uint16_t>(*number);
+    return {};
+  }
+  if (name == "--baud") {
+    const auto code = BaudCode(value);
+    if (!code) return bad + " (1200, 2400, 4800, 9600 or 19200)";
+    options.start.baudCode = *code;
+  } else if (name == "--fault") {
+    const auto fault = ParseFault(value);
+    if (!fault) return bad + " (" + FaultNames() + ")";
+    options.fault = *fault;
+  } else if (name == "--com") {
+    const auto number = ParseNumber(value, kMaxComNumber);
+    if (!number || *number == 0) return bad + " (1 to " + std::to_string(kMaxComNumber) + ")";
+    options.comNumber = static_cast<int>(*number);
+  } else if (name == "--ports-dir") {
+    if (value.empty()) return bad;
+    options.portsDir = value;
+  } else {
+    return "unknown option " + std::string(name);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<unsigned> ParseNumber(std::string_view text, unsigned max) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value > max) return std::nullopt;
+  return value;
+}
+
+ParsedArgs ParseArgs(std::span<const std::string_view> args) {
+  ParsedArgs parsed;
+  for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+    std::string_view name = args[i];
+    if (name == "--help" || name == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    if (name == "--verbose" || name == "-v") {
+      parsed.options.verbose = true;
+      continue;
+    }
+    std::string_view value;
+    if (const auto equals = name.find('='); equals != std::string_view::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      parsed.error = "option " + std::string(name) + " needs a value";
+      break;
+    }
+    parsed.error = ApplyOption(parsed.options, name, value);
+  }
+  return parsed;
+}
+
+std::string Usage() {
+  std::string text =
+      "Usage: kl395-sim [options]\n"
+      "Plays one water-leak detector (a Modbus RTU slave) on a pseudo-terminal. The first\n"
+      "line on standard output is the terminal's path; open it like a serial port.\n"
+      "The detector answers only requests to its own address, and only while the other side\n"
+      "has set the line to its own baud rate. Registers 0-4, 8 and 9 can be read, and 2\n"
+      "(sensitivity), 8 (address) and 9 (baud code) written; a write of the address or the\n"
+      "baud code takes effect after the reply. Anything else gets the exception a Modbus\n"
+      "slave would answer with.\n"
+      "\n"
+      "Options:\n"
+      "  --address N       slave address, 0-255 (default 1)\n"
+      "  --baud RATE       1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
+      "  --version N       register 3, in tenths (default 10: version 1.0)\n"
+      "  --sensitivity N   register 2: 1 high, 2 medium, 3 low (default 2)\n"
+      "  --voltage N       register 4, in tenths of a volt (default 120)\n"
+      "  --leak N          register 0 (default 0)\n"
+      "  --alarm N         register 1 (default 0)\n"
+      "  --fault NAME      start with a fault (default none)\n"
+      "  --com N           also name the terminal COM N: make the link comN in the ports\n"
+      "                    folder, removed again on exit\n"
+      "  --ports-dir DIR   the ports folder (default $XDG_CONFIG_HOME/kl395/ports, or\n"
+      "                    ~/.config/kl395/ports)\n"
+      "  --verbose, -v     log every request and reply on standard error\n"
+      "  --help, -h        show this text\n"
+      "\n"
+      "Faults:\n"
+      "  none        answer normally\n"
+      "  silent      never answer\n"
+      "  late        answer after 1.2 s, past a 1 s wait\n"
+      "  bad-crc     answer with a wrong CRC\n"
+      "  stray       send an extra byte with the reply\n"
+      "  stray-late  send an extra byte 50 ms after the reply\n"
+      "  exception   refuse every request with exception 04\n"
+      "  bytewise    send the reply one byte at a time, 20 ms apart\n"
+      "Under late, bad-crc, stray, stray-late and bytewise a write is still carried out;\n"
+      "under silent and exception nothing is.\n"
+      "\n";
+  text += CommandHelp();
+  text +=
+      "Empty lines are ignored. The simulator ends on quit, SIGTERM, SIGINT or SIGHUP, and\n"
+      "at the end of standard input when that is a pipe, a socket or a terminal. Standard\n"
+      "input that is /dev/null (as a shell gives a background job), a file, or a terminal\n"
+      "it may not read only brings commands; the simulator then runs until it is told to\n"
+      "end.\n";
+  return text;
+}

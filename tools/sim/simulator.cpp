@@ -1,0 +1,128 @@
+#include "tools/sim/simulator.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "tools/sim/console.h"
+
+namespace {
+
+// No command is this long; a longer line is refused as a whole rather than kept growing.
+constexpr std::size_t kMaxConsoleLine = 1024;
+
+std::string HexBytes(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  char digits[4];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02X ", byte);
+    text += digits;
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+void PrintLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void Simulator::Run(ConsoleInput console, int stopFd) {
+  for (;;) {
+    std::array<pollfd, 3> fds = {{{stopFd, POLLIN, 0},
+                                  {line_.PollFd(), POLLIN, 0},
+                                  {console.fd, POLLIN, 0}}};  // a negative fd is skipped
+    const int ready = poll(fds.data(), fds.size(), PollTimeoutMs(Clock::now()));
+    if (ready < 0 && errno != EINTR) return;
+    if (fds[0].revents != 0) return;
+    if (fds[1].revents & POLLIN) HearLine();
+    if (fds[2].revents != 0 && !HearConsole(console)) return;
+    const auto now = Clock::now();
+    AnswerFrame(now);
+    SendDue(now);
+  }
+}
+
+int Simulator::PollTimeoutMs(Clock::time_point now) const {
+  std::optional<Clock::time_point> next = splitter_.Deadline();
+  if (!outgoing_.empty()) {
+    next = std::min(next.value_or(Clock::time_point::max()), outgoing_.begin()->first);
+  }
+  if (!next) return -1;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
+  return static_cast<int>(std::max<decltype(wait)>(wait, 0));
+}
+
+void Simulator::HearLine() {
+  std::array<std::uint8_t, 256> buffer;
+  const std::size_t count = line_.Read(buffer);
+  splitter_.Add(std::span(buffer).first(count), Clock::now(), FrameSilence(line_.LineBaud()));
+}
+
+bool Simulator::HearConsole(ConsoleInput& console) {
+  std::array<char, 512> buffer;
+  const ssize_t count = read(console.fd, buffer.data(), buffer.size());
+  if (count < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  if (count <= 0) {
+    // The end, or input this process may not read (a background job on a terminal).
+    const bool ended = count == 0 && console.eofEnds;
+    if (!consoleBuffer_.empty() && !RunConsoleLine(std::exchange(consoleBuffer_, {}))) return false;
+    console.fd = -1;
+    return !ended;
+  }
+  for (const char c : std::string_view(buffer.data(), static_cast<std::size_t>(count))) {
+    if (c == '\n') {
+      const bool wasSkipping = std::exchange(skippingLongLine_, false);
+      if (!wasSkipping && !RunConsoleLine(std::exchange(consoleBuffer_, {}))) return false;
+    } else if (!skippingLongLine_) {
+      consoleBuffer_ += c;
+      if (consoleBuffer_.size() > kMaxConsoleLine) {
+        PrintLine("error: line longer than " + std::to_string(kMaxConsoleLine) + " characters");
+        consoleBuffer_.clear();
+        skippingLongLine_ = true;
+      }
+    }
+  }
+  return true;
+}
+
+bool Simulator::RunConsoleLine(const std::string& line) {
+  const CommandOutcome outcome = RunCommand(model_, line);
+  if (!outcome.reply.empty()) PrintLine(outcome.reply);
+  return !outcome.quit;
+}
+
+void Simulator::AnswerFrame(Clock::time_point now) {
+  const auto frame = splitter_.Take(now);
+  if (!frame) return;
+  const int baud = line_.LineBaud();
+  Response response = model_.Respond(*frame, baud);
+  Log("rx " + HexBytes(*frame) + " at " + std::to_string(baud) + " baud: " + response.note);
+  for (std::size_t i = 0; i < response.parts.size(); ++i) {
+    ReplyPart& part = response.parts[i];
+    const bool last = i + 1 == response.parts.size();
+    outgoing_.emplace(now + part.delay,
+                      Outgoing{std::move(part.bytes), last ? response.write : std::nullopt});
+  }
+}
+
+void Simulator::SendDue(Clock::time_point now) {
+  while (!outgoing_.empty() && outgoing_.begin()->first <= now) {
+    const Outgoing out = std::move(outgoing_.begin()->second);
+    outgoing_.erase(outgoing_.begin());
+    const bool sent = line_.Write(out.bytes);
+    Log("tx " + HexBytes(out.bytes) + (sent ? "" : " (line full, dropped)"));
+    if (out.write) model_.Apply(*out.write);
+  }
+}
+
+void Simulator::Log(const std::string& text) const {
+  if (verbose_) std::fputs(("kl395-sim: " + text + "\n").c_str(), stderr);
+}

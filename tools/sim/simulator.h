@@ -1,0 +1,53 @@
+// The simulator's event loop: hears requests on the line, answers them as the detector
+// model says, and takes commands from standard input, all on one thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/sim/detector_model.h"
+#include "tools/sim/frame_splitter.h"
+#include "tools/sim/pty_line.h"
+
+struct ConsoleInput {
+  int fd = -1;           // -1: no commands are read
+  bool eofEnds = false;  // whether the end of this input ends the simulator
+};
+
+class Simulator {
+ public:
+  Simulator(DetectorModel& model, PtyLine& line, bool verbose)
+      : model_(model), line_(line), verbose_(verbose) {}
+
+  // Runs until `quit`, a byte on `stopFd` (written by a signal handler) or the end of the
+  // console input when that ends it.
+  void Run(ConsoleInput console, int stopFd);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Outgoing {
+    std::vector<std::uint8_t> bytes;
+    std::optional<RegisterWrite> write;  // applied once these bytes are sent
+  };
+
+  int PollTimeoutMs(Clock::time_point now) const;
+  void HearLine();
+  // Reads and runs console lines; false when the simulator should end.
+  bool HearConsole(ConsoleInput& console);
+  bool RunConsoleLine(const std::string& line);
+  void AnswerFrame(Clock::time_point now);
+  void SendDue(Clock::time_point now);
+  void Log(const std::string& text) const;
+
+  DetectorModel& model_;
+  PtyLine& line_;
+  bool verbose_;
+  FrameSplitter splitter_;
+  std::multimap<Clock::time_point, Outgoing> outgoing_;  // equal times keep their order
+  std::string consoleBuffer_;
+  bool skippingLongLine_ = false;
+};
