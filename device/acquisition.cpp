@@ -1,0 +1,106 @@
+// Periodic acquisition: timer 1 polls the leak state and alarm type onto the lamps and
+// counts good and failed polls; in factory mode each good poll also reads the voltage.
+#include "device/acquisition.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "device/detector.h"
+#include "res/resource.h"
+#include "res/texts.h"
+#include "serial/comm_port.h"
+#include "ui/monitor_dialog.h"
+#include "ui/number_text.h"
+
+int g_pollSuccessCount = 0;
+int g_pollFailureCount = 0;
+
+namespace {
+
+// The shortest period the Windows timer keeps; shorter, zero, negative or non-numeric
+// periods run at it rather than flooding the line or stalling the timer.
+constexpr int kMinimumPeriodMs = 10;
+constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
+
+void ShowCount(ui::Window& window, int controlId, int count) {
+  window.SetText(controlId, std::to_string(count));
+}
+
+void StartAcquisition(ui::Window& window) {
+  g_commHandle = OpenCommPort(SelectedPortNumber(window), SelectedBaudRate(window));
+  if (!g_commHandle) {
+    window.MessageBox(text::kAcquisitionPortTrouble);
+    return;
+  }
+  g_pollSuccessCount = 0;
+  g_pollFailureCount = 0;
+  EnableAcquisitionBusyGroup(window, false);
+  ShowCount(window, IDC_SUCCESS_COUNT, 0);
+  ShowCount(window, IDC_FAILURE_COUNT, 0);
+  window.SetText(IDC_ACQUIRE_BUTTON, text::kStopAcquisition);
+  const int period = TextToInt(window.Text(IDC_PERIOD_EDIT));
+  window.SetTimer(static_cast<unsigned>(std::max(period, kMinimumPeriodMs)));
+}
+
+void StopAcquisition(ui::Window& window) {
+  window.KillTimer();
+  EnableAcquisitionBusyGroup(window, true);
+  window.SetText(IDC_ACQUIRE_BUTTON, text::kStartAcquisition);
+  CloseCommPort(g_commHandle);
+  window.SetIcon(IDC_OPTICAL_LAMP, IDI_LAMP_OFF);
+  window.SetIcon(IDC_PROBE_LAMP, IDI_LAMP_OFF);
+  window.SetIcon(IDC_LEAK_LAMP, IDI_LAMP_OFF);
+  window.SetText(IDC_LEAK_TEXT, text::kNoAlarm);
+}
+
+void ShowLeak(ui::Window& window, bool leak) {
+  window.SetIcon(IDC_LEAK_LAMP, leak ? IDI_LAMP_RED : IDI_LAMP_GREEN);
+  window.SetText(IDC_LEAK_TEXT, leak ? text::kLeak : text::kNormal);
+}
+
+// Bit 0 lights the optical lamp, bit 1 the probe lamp; values above 3 mean nothing to us
+// and leave both lamps as they were.
+void ShowAlarmType(ui::Window& window, unsigned alarmType) {
+  if (alarmType > 3) return;
+  window.SetIcon(IDC_OPTICAL_LAMP, (alarmType & 1) ? IDI_LAMP_RED : IDI_LAMP_GREEN);
+  window.SetIcon(IDC_PROBE_LAMP, (alarmType & 2) ? IDI_LAMP_RED : IDI_LAMP_GREEN);
+}
+
+void ShowVoltage(ui::Window& window, int address) {
+  std::this_thread::sleep_for(kPauseBeforeVoltage);
+  const auto volts = ReadVoltage(g_commHandle, address);
+  if (!volts) {
+    window.SetText(IDC_VOLTAGE_VALUE, text::kVoltageReadError);
+    return;
+  }
+  char shown[32];
+  std::snprintf(shown, sizeof shown, text::kVoltageFormat, static_cast<double>(*volts));
+  window.SetText(IDC_VOLTAGE_VALUE, shown);
+}
+
+}  // namespace
+
+void MonitorDialog::OnAcquireButton(ui::Window& window) {
+  if (window.Text(IDC_ACQUIRE_BUTTON) == text::kStartAcquisition) {
+    StartAcquisition(window);
+  } else {
+    StopAcquisition(window);
+  }
+}
+
+void MonitorDialog::OnTimer(ui::Window& window) {
+  const int address = SlaveAddress(window);
+  const auto status = ReadStatus(g_commHandle, address);
+  if (!status) {
+    ShowCount(window, IDC_FAILURE_COUNT, ++g_pollFailureCount);
+    window.SetText(IDC_VOLTAGE_VALUE, text::kNoData);
+    return;
+  }
+  ShowCount(window, IDC_SUCCESS_COUNT, ++g_pollSuccessCount);
+  ShowLeak(window, status->leak);
+  ShowAlarmType(window, status->alarmType);
+  if (g_factoryMode == 1) ShowVoltage(window, address);
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs every test: a normal build, a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+
+echo "== Build and test =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure --timeout 300
+
+echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=address,undefined \
+  -DKL395_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan --output-on-failure --timeout 300
+
+echo "== Windows cross build =="
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+cmake --build build-win -j"$jobs"

@@ -1,0 +1,35 @@
+// Command-line parsing for kl395-cli, kept apart from I/O so it can be tested on its own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CliCommand {
+  kReadStatus,
+  kReadVersion,
+  kReadSensitivity,
+  kReadVoltage,
+  kSetSensitivity,
+  kSetAddress,
+  kSetBaud,
+};
+
+struct CliOptions {
+  int portNumber = 1;      // COM1, as the window starts
+  std::string devicePath;  // --device, used instead of the COM number when set
+  int baudRate = 9600;
+  int address = 1;
+  CliCommand command = CliCommand::kReadStatus;
+  int value = 0;  // the new setting of a set-* command
+};
+
+struct CliParse {
+  std::optional<CliOptions> options;  // empty when the arguments are wrong or help was asked
+  std::string message;                // what to tell the user then
+  bool helpRequested = false;
+};
+
+CliParse ParseCliArguments(const std::vector<std::string>& arguments);
+
+std::string CliUsage();
