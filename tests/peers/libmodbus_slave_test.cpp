@@ -146,7 +146,7 @@ TEST_F(LibmodbusPeerTest, WritesReachThePeersRegisters) {
 }
 
 TEST_F(LibmodbusPeerTest, OtherSlavesAndUnmappedRegistersFail) {
-  EXPECT_FALSE(ProbeAddress(port_, 2));  // the peer keeps quiet for another address
+  EXPECT_FALSE(ProbeAddress(port_, 2));   // the peer keeps quiet for another address
   EXPECT_TRUE(ProbeAddress(port_, 257));  // 257 goes out as 1
   // Ten registers are mapped; a read past them gets an exception reply, which fails.
   EXPECT_FALSE(RtuExchange(port_, {1, 0x03, 0, 20, 0, 1}, 7, 1000));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/res/scratch.h"
+#include "ui/toolkit/window.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ TEST(ResourceScript, StylesFollowWindres) {
   EXPECT_TRUE(dialog.FindControl(14)->tabStop);
   EXPECT_TRUE(dialog.FindControl(15)->tabStop);
   EXPECT_EQ(dialog.FindControl(16)->rect.width, 0);  // an icon's size may be left out
-  EXPECT_EQ(dialog.FindControl(kOkId)->kind, ControlKind::kDefaultPushButton);
+  EXPECT_EQ(dialog.FindControl(ui::kIdOk)->kind, ControlKind::kDefaultPushButton);
 }
 
 // Controls and list data of a dialog; the list entries start on line 10.
@@ -119,6 +120,10 @@ TEST(ResourceScript, HeaderErrorsNameTheHeader) {
   std::string error;
   EXPECT_FALSE(ParseResourceScript(dir.Path() / "test.rc", error));
   EXPECT_EQ(error.rfind((dir.Path() / "resource.h").string() + ":2: ", 0), 0u) << error;
+
+  WriteBytes(dir.Path() / "test.rc", "\n#include \"absent.h\"\n");
+  EXPECT_FALSE(ParseResourceScript(dir.Path() / "test.rc", error));
+  EXPECT_EQ(error, (dir.Path() / "test.rc").string() + ":2: cannot find absent.h");
 
   EXPECT_FALSE(ParseResourceScript(dir.Path() / "absent.rc", error));
   EXPECT_NE(error.find("absent.rc: cannot read"), std::string::npos) << error;

@@ -7,6 +7,7 @@
 
 #include "res/resource.h"
 #include "ui/toolkit/dialog_template.h"
+#include "ui/toolkit/window.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ TEST(OtherTemplates, AboutBox) {
   EXPECT_TRUE(about.controls[1].noPrefix);
   EXPECT_EQ(about.controls[2].rect.y, 25);
   EXPECT_FALSE(about.controls[2].text.empty());
-  const auto& ok = Control(about, kOkId);
+  const auto& ok = Control(about, ui::kIdOk);
   EXPECT_EQ(ok.kind, ControlKind::kDefaultPushButton);
   EXPECT_EQ(ok.text, "确定");
   EXPECT_EQ(ok.rect.x, 178);
@@ -151,7 +152,7 @@ TEST(OtherTemplates, PasswordDialog) {
   EXPECT_EQ(password.height, 97);
   EXPECT_TRUE(password.hasCaption && password.hasSystemMenu && password.modalFrame);
   ASSERT_EQ(password.controls.size(), 3u);
-  EXPECT_EQ(password.controls[0].id, kOkId);
+  EXPECT_EQ(password.controls[0].id, ui::kIdOk);
   EXPECT_EQ(password.controls[0].kind, ControlKind::kDefaultPushButton);
   EXPECT_EQ(password.controls[1].id, IDC_PASSWORD_EDIT);
   EXPECT_EQ(password.controls[1].kind, ControlKind::kPasswordEdit);

@@ -102,9 +102,10 @@ constexpr ControlStatement kControlStatements[] = {
 
 using NameMap = std::map<std::string, long long, std::less<>>;
 
-// Names the script takes from the system headers rather than from the resource header.
+// Names the script takes from the system headers rather than from the resource header,
+// with the values Windows gives them.
 const NameMap kSystemNames = {
-    {"IDOK", kOkId},
+    {"IDOK", 1},
     {"IDC_STATIC", kNoControlId},
 };
 
@@ -332,19 +333,22 @@ class Parser {
       return Fail(lexError.line, lexError.message);
     }
     Source* const outer = std::exchange(source_, &line);
-    const bool done = ParseDirectiveLine(inHeader, outer->file);
+    const bool done = ParseDirectiveLine(inHeader);
     source_ = outer;
     return done;
   }
 
-  bool ParseDirectiveLine(bool inHeader, const std::string& file) {
+  bool ParseDirectiveLine(bool inHeader) {
     const Token& keyword = Take();
     if (IsName(keyword, "define")) return ParseDefine();
     if (IsName(keyword, "pragma")) return ParsePragma(inHeader);
     if (IsName(keyword, "include") && !inHeader) {
       std::string name;
       if (!ExpectString(name) || !ExpectEndOfLine()) return false;
-      return ParseHeader(fs::path(file).parent_path() / name);
+      const fs::path header = fs::path(source_->file).parent_path() / name;
+      std::error_code ignored;
+      if (!fs::is_regular_file(header, ignored)) return Fail(keyword, "cannot find " + name);
+      return ParseHeader(header);
     }
     return Fail(keyword, "unsupported directive #" + Describe(keyword));
   }
@@ -534,7 +538,8 @@ class Parser {
 
   bool ParseControl(std::vector<ControlTemplate>& controls) {
     const Token& keyword = Take();
-    const std::string_view word = keyword.kind == TokenKind::kName ? keyword.text : "";
+    const std::string_view word =
+        keyword.kind == TokenKind::kName ? std::string_view(keyword.text) : std::string_view();
     const auto* statement = std::ranges::find(kControlStatements, word, &ControlStatement::keyword);
     if (statement == std::end(kControlStatements)) {
       return Fail(keyword, "unsupported control statement " + Describe(keyword));

@@ -7,9 +7,8 @@
 #include <span>
 #include <string_view>
 
-// Control ids the templates take from the system rather than from res/resource.h.
-inline constexpr int kNoControlId = -1;  // a control nothing refers to
-inline constexpr int kOkId = 1;          // a dialog's OK button, and the result it ends with
+// The id of a control nothing refers to (IDC_STATIC in the resource script).
+inline constexpr int kNoControlId = -1;
 
 enum class ControlKind {
   kText,

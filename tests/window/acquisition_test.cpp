@@ -1,0 +1,179 @@
+// Acquisition and factory mode against the simulated detector, on the fake toolkit. The test
+// ticks timer 1 itself.
+#include <chrono>
+
+#include "device/acquisition.h"
+#include "res/texts.h"
+#include "tests/support/pty_pair.h"
+#include "tests/window/main_window_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class AcquisitionTest : public MainWindowTest {
+ protected:
+  void StartAcquisition() {
+    Window().Click(IDC_ACQUIRE_BUTTON);
+    ASSERT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+  }
+  std::array<int, 3> Lamps() {
+    return {Window().Icon(IDC_LEAK_LAMP), Window().Icon(IDC_OPTICAL_LAMP),
+            Window().Icon(IDC_PROBE_LAMP)};
+  }
+  void EnterFactoryMode() {
+    Window().onModal = [](ui::FakeWindow& password) {
+      password.Type(IDC_PASSWORD_EDIT, std::string(text::kAccessCode));
+      return ui::kIdOk;
+    };
+    Window().Click(IDC_FACTORY_BUTTON);
+    ASSERT_EQ(g_factoryMode, 1);
+  }
+};
+
+constexpr int kRed = IDI_LAMP_RED;
+constexpr int kGreen = IDI_LAMP_GREEN;
+constexpr int kOff = IDI_LAMP_OFF;
+
+TEST_F(AcquisitionTest, EachPollShowsTheLeakAndAlarmTypeOnTheLamps) {
+  Start();
+  StartAcquisition();
+  EXPECT_EQ(Window().TimerPeriod(), 500u);
+  EXPECT_FALSE(PortIsFree()) << "held from start to stop";
+
+  struct Step {
+    const char* leak;
+    const char* alarm;
+    std::array<int, 3> lamps;  // leak, optical, probe
+    std::string_view leakText;
+  };
+  const Step steps[] = {
+      {"leak 0", "alarm 0", {kGreen, kGreen, kGreen}, text::kNormal},
+      {"leak 1", "alarm 1", {kRed, kRed, kGreen}, text::kLeak},
+      {"leak 1", "alarm 2", {kRed, kGreen, kRed}, text::kLeak},
+      {"leak 0", "alarm 3", {kGreen, kRed, kRed}, text::kNormal},
+      {"leak 0", "alarm 4", {kGreen, kRed, kRed}, text::kNormal},  // 4: alarm lamps unchanged
+  };
+  int polls = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.alarm);
+    Console(step.leak);
+    Console(step.alarm);
+    Window().Tick();
+    EXPECT_EQ(Lamps(), step.lamps);
+    EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), step.leakText);
+    EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), std::to_string(++polls));
+  }
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "0");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(AcquisitionTest, FailedPollsAreCountedAndLeaveTheLampsAlone) {
+  Start();
+  StartAcquisition();
+  Console("leak 1");
+  Window().Tick();
+  Window().Type(IDC_ADDRESS_EDIT, "2");  // read afresh at each poll: nobody at 2
+  Window().Tick();
+  Window().Type(IDC_ADDRESS_EDIT, "1");
+  Console("fault bad-crc");
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "1");
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2");
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kNoData);
+  EXPECT_EQ(Lamps(), (std::array<int, 3>{kRed, kGreen, kGreen}));
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
+  EXPECT_TRUE(Boxes().empty()) << "a failed poll is counted, not reported";
+}
+
+TEST_F(AcquisitionTest, StopTurnsTheLampsOffAndKeepsTheCounters) {
+  Start();
+  StartAcquisition();
+  Console("alarm 3");
+  Window().Tick();
+  Window().Tick();
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStartAcquisition);
+  EXPECT_FALSE(Window().TimerRunning());
+  EXPECT_TRUE(PortIsFree());
+  EXPECT_EQ(Lamps(), (std::array<int, 3>{kOff, kOff, kOff}));
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kNoAlarm);
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2");
+  EXPECT_EQ(g_pollSuccessCount, 2);
+
+  // A busy port at the next start: reported, and nothing else changes.
+  const CommHandle holder = OpenCommPort(1, 9600);
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  CloseCommPort(holder);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{std::string(text::kAcquisitionPortTrouble)});
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStartAcquisition);
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2");
+  EXPECT_TRUE(Window().IsEnabled(IDC_READ_VERSION));
+}
+
+TEST_F(AcquisitionTest, PeriodsTheTimerCannotKeepRunAtItsShortest) {
+  Start();
+  for (const char* period : {"0", "-5", "abc", "3", ""}) {
+    Window().Type(IDC_PERIOD_EDIT, period);
+    StartAcquisition();
+    EXPECT_EQ(Window().TimerPeriod(), 10u) << period;
+    Window().Click(IDC_ACQUIRE_BUTTON);
+  }
+  Window().Type(IDC_PERIOD_EDIT, " 250ms");
+  StartAcquisition();
+  EXPECT_EQ(Window().TimerPeriod(), 250u);
+}
+
+TEST_F(AcquisitionTest, NothingIsSentBeforeTheFirstTickAndTheCloseEndsIt) {
+  PtyPair line;  // a silent detector whose line the test watches
+  ports_.Link(3, line.PortPath());
+  Start();
+  Window().Select(IDC_PORT_COMBO, 2);
+  StartAcquisition();
+  EXPECT_TRUE(line.Receive(1, 200ms).empty());
+  Window().Close();
+  EXPECT_FALSE(Window().TimerRunning());
+  const CommHandle reopened = OpenCommPort(3, 9600);
+  EXPECT_TRUE(reopened) << "closing the window closed the port";
+  CloseCommPort(reopened);
+}
+
+TEST_F(AcquisitionTest, FactoryModeReadsTheVoltageAfterEachGoodPoll) {
+  detector.insert(detector.end(), {"--voltage", "124"});
+  Start();
+  EnterFactoryMode();
+  StartAcquisition();
+  const auto start = std::chrono::steady_clock::now();
+  Window().Tick();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms) << "the pause before the voltage";
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), "：12.4V");
+  Console("set 4 0");
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), "：0.0V");
+  Console("fault silent");
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kNoData);
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kNoData) << "stop leaves the voltage alone";
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2");
+}
+
+TEST_F(AcquisitionTest, FailedVoltageReadingIsShownAndNotCounted) {
+  PtyPair line;  // a detector that answers the status but not the voltage
+  ports_.Link(3, line.PortPath());
+  Start();
+  Window().Select(IDC_PORT_COMBO, 2);
+  EnterFactoryMode();
+  StartAcquisition();
+  std::jthread detector([&] {
+    line.Receive(8);
+    line.Send(std::vector<std::uint8_t>{0x01, 0x03, 0x04, 0x00, 0x00, 0x00, 0x00, 0xFA, 0x33});
+  });
+  Window().Tick();
+  detector.join();
+  EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kVoltageReadError);
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "1");
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "0");
+}
+
+}  // namespace
