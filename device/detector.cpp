@@ -1,5 +1,7 @@
 #include "device/detector.h"
 
+#include <algorithm>
+
 #include "serial/rtu.h"
 
 namespace {
@@ -37,6 +39,11 @@ bool WriteRegister(CommHandle port, int address, std::uint8_t reg, int value) {
 }
 
 }  // namespace
+
+int BaudCode(int baudRate) {
+  const auto code = std::find(kBaudRates.begin(), kBaudRates.end(), baudRate);
+  return code == kBaudRates.end() ? -1 : static_cast<int>(code - kBaudRates.begin());
+}
 
 std::optional<DetectorStatus> ReadStatus(CommHandle port, int address) {
   auto reply = ReadRegisters(port, address, reg::kLeakState, 2, kReplyWaitMs);

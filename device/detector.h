@@ -21,6 +21,10 @@ inline constexpr std::uint8_t kBaudCode = 9;
 // The baud rates in code order: code 0 is 1200, code 4 is 19200.
 inline constexpr std::array<int, 5> kBaudRates = {1200, 2400, 4800, 9600, 19200};
 
+// The detector's code for a baud rate, which is also its entry in the window's baud lists;
+// -1 for any other rate.
+int BaudCode(int baudRate);
+
 struct DetectorStatus {
   bool leak = false;
   std::uint16_t alarmType = 0;  // the whole of register 1

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  qt6-base-dev fonts-noto-cjk xvfb xauth
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test: a normal build, a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer,
+# and the Windows cross build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,6 +18,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=address,undef
   -DKL395_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure --timeout 300
+
+echo "== Search and window threads under ThreadSanitizer =="
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=thread -DKL395_BENCH=OFF
+cmake --build build-tsan -j"$jobs" --target search_worker_test search_control_test search_cli_test
+ctest --test-dir build-tsan --output-on-failure --timeout 300 \
+  -R '^(SearchWorkerTest|SearchControlTest|CliSearch)'
 
 echo "== Windows cross build =="
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release

@@ -1,7 +1,85 @@
-// Placeholder until the search lands.
+// The window's side of the search: the search button starts and stops the worker, and its
+// two reports become the status line, message boxes and, on success, the address and baud
+// selections. The button's caption is the search state: kStartSearch while idle.
+#include <cstdio>
+#include <string>
+
+#include "device/detector.h"
+#include "res/resource.h"
+#include "res/texts.h"
+#include "search/search_worker.h"
 #include "ui/monitor_dialog.h"
 
-void MonitorDialog::OnSearchButton(ui::Window&) {}
-void MonitorDialog::OnSearchProgress(ui::Window&) {}
-void MonitorDialog::OnSearchFound(ui::Window&) {}
-void MonitorDialog::EndSearchWorker() {}
+namespace {
+
+SearchWindow ReportsTo(ui::Window& window) {
+  return {[&window](int message) { return window.Send(message); },
+          [&window](std::string_view text) { window.MessageBox(text); }};
+}
+
+std::string FormatRateAndAddress(const char* format, int baudRate, int address) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, baudRate, address);
+  return text;
+}
+
+void ShowIdle(ui::Window& window) {
+  window.SetText(IDC_SEARCH_BUTTON, text::kStartSearch);
+  EnableSearchBusyGroup(window, true);
+}
+
+void TakeSearchSettings(ui::Window& window) {
+  for (std::size_t rate = 0; rate < kSearchRateBoxes.size(); ++rate) {
+    g_searchRateEnabled[rate] = window.CheckState(kSearchRateBoxes[rate]);
+  }
+  g_searchPortNumber = SelectedPortNumber(window);
+}
+
+}  // namespace
+
+void MonitorDialog::OnSearchButton(ui::Window& window) {
+  if (window.Text(IDC_SEARCH_BUTTON) != text::kStartSearch) {
+    // The window is idle at once; the worker ends at its check before the next probe.
+    ShowIdle(window);
+    g_searchActive = 0;
+    return;
+  }
+  // A stopped worker may still be in its last probe, with a report to come. Serve that
+  // report while waiting for the worker's end (at most one probe), so that only one worker
+  // ever runs and the new one starts with its own stop flag.
+  window.WaitServing([this] { return !searchThread_.Running(); });
+  EnableSearchBusyGroup(window, false);
+  TakeSearchSettings(window);
+  g_searchActive = 1;
+  g_searchError.clear();
+  window.SetText(IDC_SEARCH_BUTTON, text::kStopSearch);
+  searchThread_.Start(ReportsTo(window));
+}
+
+void MonitorDialog::OnSearchProgress(ui::Window& window) {
+  if (g_searchStatus == text::kSearching) {
+    window.SetText(IDC_SEARCH_RESULT, FormatRateAndAddress(text::kSearchProgressFormat,
+                                                           g_searchBaud, g_searchAddress));
+  }
+  if (window.Text(IDC_SEARCH_BUTTON) == text::kStartSearch) {
+    window.SetText(IDC_SEARCH_RESULT, text::kSearchStopped);
+  }
+  if (g_searchError == text::kSearchExhausted) {
+    window.MessageBox(g_searchError);
+    window.SetText(IDC_SEARCH_RESULT, text::kNoParametersFound);
+    ShowIdle(window);
+  }
+}
+
+void MonitorDialog::OnSearchFound(ui::Window& window) {
+  window.SetText(IDC_SEARCH_RESULT,
+                 FormatRateAndAddress(text::kFoundStatusFormat, g_searchBaud, g_foundAddress));
+  window.MessageBox(FormatRateAndAddress(text::kFoundMessageFormat, g_searchBaud, g_foundAddress));
+  window.SetText(IDC_ADDRESS_EDIT, std::to_string(g_foundAddress));
+  window.Select(IDC_BAUD_COMBO, BaudCode(g_searchBaud));
+  ShowIdle(window);
+}
+
+void MonitorDialog::EndSearchWorker() {
+  searchThread_.Stop();
+}

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "res/resource.h"
+#include "search/search_worker.h"
 #include "ui/toolkit/window.h"
 
 // 0 in user mode, 1 in factory mode; acquisition reads it at every good poll.
@@ -40,6 +41,9 @@ class MonitorDialog : public ui::DialogHandler {
 
   // Factory mode.
   void OnFactoryButton(ui::Window& window);
+
+ private:
+  SearchThread searchThread_;
 };
 
 // The buttons disabled while a search runs, and those disabled while acquisition runs.

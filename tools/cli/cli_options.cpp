@@ -9,20 +9,23 @@
 
 namespace {
 
+enum class Takes { kNothing, kOneValue, kRates };
+
 struct CommandName {
   const char* name;
   CliCommand command;
-  bool takesValue;
+  Takes takes;
 };
 
-constexpr std::array<CommandName, 7> kCommands = {{
-    {"read-status", CliCommand::kReadStatus, false},
-    {"read-version", CliCommand::kReadVersion, false},
-    {"read-sensitivity", CliCommand::kReadSensitivity, false},
-    {"read-voltage", CliCommand::kReadVoltage, false},
-    {"set-sensitivity", CliCommand::kSetSensitivity, true},
-    {"set-address", CliCommand::kSetAddress, true},
-    {"set-baud", CliCommand::kSetBaud, true},
+constexpr std::array<CommandName, 8> kCommands = {{
+    {"read-status", CliCommand::kReadStatus, Takes::kNothing},
+    {"read-version", CliCommand::kReadVersion, Takes::kNothing},
+    {"read-sensitivity", CliCommand::kReadSensitivity, Takes::kNothing},
+    {"read-voltage", CliCommand::kReadVoltage, Takes::kNothing},
+    {"set-sensitivity", CliCommand::kSetSensitivity, Takes::kOneValue},
+    {"set-address", CliCommand::kSetAddress, Takes::kOneValue},
+    {"set-baud", CliCommand::kSetBaud, Takes::kOneValue},
+    {"search", CliCommand::kSearch, Takes::kRates},
 }};
 
 // A whole decimal number and nothing else: unlike the window, the command line refuses
@@ -33,10 +36,6 @@ std::optional<int> ParseWhole(const std::string& text) {
   auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
   return value;
-}
-
-bool IsBaudRate(int rate) {
-  return std::find(kBaudRates.begin(), kBaudRates.end(), rate) != kBaudRates.end();
 }
 
 CliParse Refuse(std::string message) {
@@ -54,7 +53,7 @@ std::string CheckRange(const std::string& what, const std::string& text, std::op
 }
 
 std::string CheckBaud(const std::string& what, const std::string& text, std::optional<int> value) {
-  if (!value || !IsBaudRate(*value)) {
+  if (!value || BaudCode(*value) < 0) {
     return what + " must be one of 1200, 2400, 4800, 9600, 19200, not '" + text + "'";
   }
   return {};
@@ -81,10 +80,44 @@ std::string CheckCommandValue(CliCommand command, const std::string& text, int* 
   return complaint;
 }
 
+// The rates named after search, each at most once; naming none leaves all five.
+std::string CheckSearchRates(const std::vector<std::string>& texts, std::array<int, 5>* rates) {
+  if (texts.empty()) return {};
+  std::array<int, 5> named{};
+  for (const std::string& text : texts) {
+    const std::optional<int> rate = ParseWhole(text);
+    if (auto complaint = CheckBaud("a search rate", text, rate); !complaint.empty()) {
+      return complaint;
+    }
+    int& taking = named[static_cast<std::size_t>(BaudCode(*rate))];
+    if (taking) return "the search rate " + text + " is named twice";
+    taking = 1;
+  }
+  *rates = named;
+  return {};
+}
+
+// Checks what follows the command word against what the command takes.
+std::string CheckCommandValues(const CommandName& command, const std::vector<std::string>& values,
+                               CliOptions* options) {
+  const std::string name = command.name;
+  switch (command.takes) {
+    case Takes::kNothing:
+      return values.empty() ? "" : name + " takes no value";
+    case Takes::kOneValue:
+      if (values.size() != 1) return name + " takes one value";
+      return CheckCommandValue(command.command, values[0], &options->value);
+    case Takes::kRates:
+      return CheckSearchRates(values, &options->searchRates);
+  }
+  return {};
+}
+
 }  // namespace
 
 CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
   CliOptions options;
+  bool rateOrAddressGiven = false;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -97,6 +130,7 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
       continue;
     }
     if (i + 1 == arguments.size()) return Refuse(argument + " needs a value");
+    rateOrAddressGiven |= argument == "--baud" || argument == "--address";
     const std::string& text = arguments[++i];
     const std::optional<int> number = ParseWhole(text);
     std::string complaint;
@@ -119,15 +153,15 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
                             [&](const CommandName& c) { return words[0] == c.name; });
   if (known == kCommands.end()) return Refuse("unknown command '" + words[0] + "'");
   options.command = known->command;
-  const std::size_t wanted = known->takesValue ? 2 : 1;
-  if (words.size() != wanted) {
-    return Refuse(words[0] + (known->takesValue ? " takes one value" : " takes no value"));
+  if (auto complaint =
+          CheckCommandValues(*known, std::vector(words.begin() + 1, words.end()), &options);
+      !complaint.empty()) {
+    return Refuse(complaint);
   }
-  if (known->takesValue) {
-    if (auto complaint = CheckCommandValue(known->command, words[1], &options.value);
-        !complaint.empty()) {
-      return Refuse(complaint);
-    }
+  if (options.command == CliCommand::kSearch && rateOrAddressGiven) {
+    return Refuse(
+        "search finds the baud rate and address itself, so --baud and --address do "
+        "not apply; name the rates to try after search instead");
   }
   return CliParse{options, {}, false};
 }
@@ -135,6 +169,7 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
 std::string CliUsage() {
   return "usage: kl395-cli [--port N | --device PATH] [--baud RATE] [--address A] COMMAND "
          "[VALUE]\n"
+         "       kl395-cli [--port N | --device PATH] search [RATE...]\n"
          "\n"
          "Talks to one water-leak detector over Modbus RTU (8N1).\n"
          "\n"
@@ -153,7 +188,12 @@ std::string CliUsage() {
          "  set-sensitivity V    V is 1 (high), 2 (medium) or 3 (low)\n"
          "  set-address A        give the detector the new address A (0 to 255)\n"
          "  set-baud RATE        switch the detector to a new baud rate\n"
+         "  search [RATE...]     find a detector whose settings are unknown: probe every\n"
+         "                       address from 0 to 255 at each RATE (all five if none is\n"
+         "                       named) until one answers, printing its baud rate and\n"
+         "                       address; each probe takes about half a second, a full scan\n"
+         "                       about eleven minutes. Ctrl-C stops after the probe under way\n"
          "\n"
          "exit status: 0 done, 1 no valid reply from the detector, 2 bad arguments,\n"
-         "3 serial port missing or busy\n";
+         "3 serial port missing or busy, 130 search stopped by Ctrl-C\n";
 }

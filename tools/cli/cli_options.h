@@ -1,6 +1,7 @@
 // Command-line parsing for kl395-cli, kept apart from I/O so it can be tested on its own.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ enum class CliCommand {
   kSetSensitivity,
   kSetAddress,
   kSetBaud,
+  kSearch,
 };
 
 struct CliOptions {
@@ -22,6 +24,8 @@ struct CliOptions {
   int address = 1;
   CliCommand command = CliCommand::kReadStatus;
   int value = 0;  // the new setting of a set-* command
+  // The rates a search tries, 1200 first: 1 takes part. All five unless some are named.
+  std::array<int, 5> searchRates = {1, 1, 1, 1, 1};
 };
 
 struct CliParse {
@@ -33,3 +37,4 @@ struct CliParse {
 CliParse ParseCliArguments(const std::vector<std::string>& arguments);
 
 std::string CliUsage();
+

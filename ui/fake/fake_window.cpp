@@ -91,7 +91,9 @@ bool FakeWindow::PumpUntil(const std::function<bool()>& done, std::chrono::milli
       queueChanged_.notify_all();
       continue;
     }
-    if (queueChanged_.wait_until(lock, deadline) == std::cv_status::timeout) return done();
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    // Short waits: `done` may come true without anything being queued (a thread ending).
+    queueChanged_.wait_for(lock, std::chrono::milliseconds(2));
   }
   return true;
 }
@@ -191,6 +193,10 @@ void FakeWindow::KillTimer() {
 
 bool FakeWindow::Send(int message) {
   return RunOnWindowThread([this, message] { handler_.OnMessage(*this, message); });
+}
+
+void FakeWindow::WaitServing(const std::function<bool()>& done) {
+  PumpUntil(done, std::chrono::minutes(1));
 }
 
 void FakeWindow::AppendSystemMenuItem(int command, std::string_view text) {

@@ -75,6 +75,7 @@ class FakeWindow : public Window {
   void SetTimer(unsigned periodMs) override;
   void KillTimer() override;
   bool Send(int message) override;
+  void WaitServing(const std::function<bool()>& done) override;
   void AppendSystemMenuItem(int command, std::string_view text) override;
   int RunModal(int templateId, DialogHandler& handler) override;
 

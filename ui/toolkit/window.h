@@ -4,6 +4,7 @@
 // Controls are named by their template identifiers; texts are UTF-8.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -77,6 +78,11 @@ class Window {
   // From another thread: runs DialogHandler::OnMessage on the window's thread and returns
   // after it has returned. Returns false without running it once the window is closing.
   virtual bool Send(int message) = 0;
+
+  // On the window's thread: returns once `done` holds, meanwhile running what other threads
+  // hand the window with Send and MessageBox (the user's input waits). For waiting on a
+  // thread that may itself be waiting on the window.
+  virtual void WaitServing(const std::function<bool()>& done) = 0;
 
   // Appends a separator and an item to the system menu (on platforms without one, to the
   // window's context menu).

@@ -1,0 +1,74 @@
+#include "search/search_worker.h"
+
+#include "device/detector.h"
+#include "res/texts.h"
+#include "search/search_messages.h"
+
+std::atomic<int> g_searchActive = 0;
+int g_searchPortNumber = 1;
+std::array<int, 5> g_searchRateEnabled{};
+std::string g_searchError;
+int g_searchBaud = 0;
+int g_searchAddress = 0;
+int g_foundAddress = 0;
+std::string g_searchStatus;
+
+namespace {
+
+constexpr int kLastAddress = 255;
+
+enum class Probe { kAnswered, kSilent, kNoPort };
+
+Probe ProbeOnce(const PortOpener& openPort, int address, int baudRate) {
+  const CommHandle port = openPort(g_searchPortNumber, baudRate);
+  if (!port) return Probe::kNoPort;
+  const bool answered = ProbeAddress(port, address);
+  CloseCommPort(port);
+  return answered ? Probe::kAnswered : Probe::kSilent;
+}
+
+}  // namespace
+
+SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort) {
+  // Stopped before it began: nothing was found.
+  if (g_searchActive == 0) return SearchEnd::kStopped;
+  for (int address = 0; address <= kLastAddress; ++address) {
+    for (std::size_t rate = 0; rate < kBaudRates.size(); ++rate) {
+      if (g_searchRateEnabled[rate] != 1) continue;
+      if (g_searchActive == 0) return SearchEnd::kStopped;
+      g_searchBaud = kBaudRates[rate];
+      switch (ProbeOnce(openPort, address, g_searchBaud)) {
+        case Probe::kNoPort:
+          window.messageBox(text::kSearchPortTrouble);
+          return SearchEnd::kPortTrouble;
+        case Probe::kAnswered:
+          g_foundAddress = address;
+          window.send(WM_SEARCH_FOUND);
+          return SearchEnd::kFound;
+        case Probe::kSilent:
+          g_searchStatus = text::kSearching;
+          g_searchAddress = address;
+          // A closing window takes no more reports; scanning on would only delay its end.
+          if (!window.send(WM_SEARCH_PROGRESS)) return SearchEnd::kStopped;
+          break;
+      }
+    }
+  }
+  g_searchError = text::kSearchExhausted;
+  window.send(WM_SEARCH_PROGRESS);
+  return SearchEnd::kExhausted;
+}
+
+void SearchThread::Start(SearchWindow window, PortOpener openPort) {
+  if (thread_.joinable()) thread_.join();
+  running_ = true;
+  thread_ = std::thread([this, window = std::move(window), openPort = std::move(openPort)] {
+    SearchWorker(window, openPort);
+    running_ = false;
+  });
+}
+
+void SearchThread::Stop() {
+  g_searchActive = 0;
+  if (thread_.joinable()) thread_.join();
+}

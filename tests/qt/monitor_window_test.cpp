@@ -1,0 +1,90 @@
+// The real main window, offscreen, with the simulated detector on COM1: what a technician
+// sees after start, a version read, acquisition, and Esc.
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "res/texts.h"
+#include "serial/comm_port.h"
+#include "tests/qt/qt_test_support.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/temp_ports_dir.h"
+#include "ui/monitor_dialog.h"
+
+namespace {
+
+enum class Lamp { kOff, kRed, kGreen };
+
+class QtMonitorWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(sim_.SlavePath().empty());
+    ports_.Link(1, sim_.SlavePath());
+    window_ = std::make_unique<ui::QtWindow>(*FindDialogTemplate(IDD_MAIN), dialog_);
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  }
+  ui::QtWindow& Window() { return *window_; }
+  void Click(int button) { QTest::mouseClick(Window().ControlWidget(button), Qt::LeftButton); }
+  // What a lamp shows, judged by the colour at its centre as a person would.
+  Lamp LampShown(int lamp) {
+    const QImage image = qobject_cast<QLabel*>(Window().ControlWidget(lamp))->pixmap().toImage();
+    const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+    if (centre.red() > 2 * centre.green()) return Lamp::kRed;
+    if (centre.green() > 2 * centre.red()) return Lamp::kGreen;
+    return Lamp::kOff;
+  }
+
+  SimProcess sim_{{"--address", "1", "--baud", "9600", "--version", "10"}};
+  TempPortsDir ports_;
+  MonitorDialog dialog_;
+  std::unique_ptr<ui::QtWindow> window_;
+};
+
+TEST_F(QtMonitorWindowTest, ComesUpInItsInitialState) {
+  EXPECT_EQ(Window().windowTitle(), "KL-395");
+  EXPECT_EQ(Window().Text(IDC_PORT_COMBO), "Com1");
+  EXPECT_EQ(Window().Text(IDC_BAUD_COMBO), "9600");
+  EXPECT_EQ(Window().Text(IDC_ADDRESS_EDIT), "1");
+  EXPECT_EQ(Window().Text(IDC_PERIOD_EDIT), "500");
+  EXPECT_EQ(Window().CheckState(IDC_SEARCH_19200), 1);
+  EXPECT_FALSE(Window().ControlWidget(IDC_VOLTAGE_VALUE)->isVisible());
+  for (int lamp : {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP}) {
+    EXPECT_EQ(LampShown(lamp), Lamp::kOff) << lamp;
+  }
+  EXPECT_EQ(QApplication::focusWidget(), Window().ControlWidget(IDC_PORT_COMBO));
+}
+
+TEST_F(QtMonitorWindowTest, VersionButtonShowsTheDetectorsVersion) {
+  Click(IDC_READ_VERSION);
+  EXPECT_EQ(Window().Text(IDC_VERSION_TEXT), "Ver1.0");
+}
+
+TEST_F(QtMonitorWindowTest, AcquisitionLightsTheLampsAndCountsUntilEsc) {
+  ASSERT_TRUE(sim_.Command("leak 1"));
+  ASSERT_TRUE(sim_.Command("alarm 2"));
+  Window().SetText(IDC_PERIOD_EDIT, "100");
+  Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+  EXPECT_FALSE(Window().ControlWidget(IDC_READ_VERSION)->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_SUCCESS_COUNT) == "3"; }, 5000));
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "0");
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
+  EXPECT_EQ(LampShown(IDC_LEAK_LAMP), Lamp::kRed);
+  EXPECT_EQ(LampShown(IDC_OPTICAL_LAMP), Lamp::kGreen);
+  EXPECT_EQ(LampShown(IDC_PROBE_LAMP), Lamp::kRed);
+
+  // Esc ends the window while acquisition runs: the polls stop and the port is let go.
+  QTest::keyClick(Window().ControlWidget(IDC_PERIOD_EDIT), Qt::Key_Escape);
+  EXPECT_FALSE(Window().isVisible());
+  const std::string polls = Window().Text(IDC_SUCCESS_COUNT);
+  QTest::qWait(300);
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), polls);
+  const CommHandle port = OpenCommPort(1, 9600);
+  EXPECT_TRUE(port);
+  CloseCommPort(port);
+}
+
+}  // namespace
