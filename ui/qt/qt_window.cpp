@@ -112,6 +112,8 @@ QtWindow::QtWindow(const DialogTemplate& dialog, DialogHandler& handler, QWidget
     Describe(control);
   }
 
+  // A coarse timer may fire up to 5% off its period; polls keep theirs, as on Windows.
+  timer_.setTimerType(Qt::PreciseTimer);
   timer_.callOnTimeout(this, [this] {
     if (!ended_) handler_.OnTimer(*this);
   });
