@@ -66,6 +66,27 @@ TEST_F(QtWindowLoopTest, SendRunsTheHandlerOnTheWindowThreadAndWaitsForIt) {
   EXPECT_EQ(handlerThread, std::this_thread::get_id());
 }
 
+TEST_F(QtWindowLoopTest, WaitServingRunsSendsButHoldsTheUsersInput) {
+  Open();
+  std::vector<int> handled;
+  handler_.message = [&](ui::Window&, int message) { handled.push_back(message); };
+  std::atomic<bool> workerDone = false;
+  // A click queued before the wait must not run inside it: the window code is in a handler.
+  QMetaObject::invokeMethod(
+      Control<QAbstractButton>(IDC_READ_VERSION),
+      [this] { Control<QAbstractButton>(IDC_READ_VERSION)->click(); }, Qt::QueuedConnection);
+  StartWorker([&] {
+    EXPECT_TRUE(Window().Send(kMessage));
+    EXPECT_TRUE(Window().Send(kMessage + 1));
+    workerDone = true;
+  });
+  Window().WaitServing([&] { return workerDone.load(); });
+  EXPECT_EQ(handled, (std::vector<int>{kMessage, kMessage + 1}));
+  EXPECT_TRUE(handler_.commands.empty());
+  QTest::qWait(20);
+  EXPECT_EQ(handler_.commands, std::vector<int>{IDC_READ_VERSION});
+}
+
 TEST_F(QtWindowLoopTest, SendWaitingAsTheWindowEndsIsReleasedWithoutRunning) {
   Open();
   bool ran = false;
