@@ -7,34 +7,14 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <vector>
 
+#include "bench/median_time.h"
 #include "device/detector.h"
 #include "tests/support/sim_process.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Milliseconds(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// The median time of `repeats` runs of `once`, in milliseconds; -1 if any run failed.
-double MedianMs(int repeats, const std::function<bool()>& once) {
-  std::vector<double> times;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
-    if (!once()) return -1;
-    times.push_back(Milliseconds(Clock::now() - start));
-  }
-  std::nth_element(times.begin(), times.begin() + repeats / 2, times.end());
-  return times[static_cast<std::size_t>(repeats / 2)];
-}
 
 double ProcessorSeconds() {
   rusage usage{};
@@ -74,9 +54,9 @@ void UnansweredProbe(const std::string& device, int repeats) {
 void WaitingCost(const std::string& device) {
   const CommHandle port = OpenCommDevice(device, 9600);
   const double before = ProcessorSeconds();
-  const auto start = Clock::now();
+  const auto start = BenchClock::now();
   WaitForInput(port, 7, 1000);
-  const double wall = Milliseconds(Clock::now() - start) / 1000.0;
+  const double wall = Milliseconds(BenchClock::now() - start) / 1000.0;
   const double used = ProcessorSeconds() - before;
   CloseCommPort(port);
   std::printf("Waiting %.2f s for no reply:          %.2f%% of a core\n", wall,

@@ -6,7 +6,8 @@ packages=(
   cmake g++ make pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
+  wine wine64 fonts-wine locales
   qt6-base-dev fonts-noto-cjk xvfb xauth
 )
 
@@ -15,10 +16,17 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The Windows tests run Wine under the Simplified Chinese locale.
+if ! locale -a | grep -qi '^zh_CN\.utf-\?8$'; then
+  echo "Generating the zh_CN.UTF-8 locale"
+  $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test: a normal build, a build under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer,
-# and the Windows cross build.
+# and the Windows cross build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -28,3 +28,6 @@ ctest --test-dir build-tsan --output-on-failure --timeout 300 \
 echo "== Windows cross build =="
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 cmake --build build-win -j"$jobs"
+
+echo "== Windows tests under Wine =="
+tests/win32/run-under-wine.sh build-win build

@@ -43,15 +43,20 @@ class Win32CommPort final : public CommPort {
   HANDLE handle_;
 };
 
+// The system's own words, in UTF-8 like every text of ours: the ANSI form would come back in
+// the system's code page (GBK on a Chinese Windows).
 std::string SystemMessage(DWORD error) {
-  char text[256] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return message.empty() ? "system error " + std::to_string(error) : message;
+  wchar_t wide[256] = {};
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, wide, 256, nullptr);
+  while (length > 0 && (wide[length - 1] == L'\n' || wide[length - 1] == L'\r')) --length;
+  if (length == 0) return "system error " + std::to_string(error);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string message(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), message.data(), size, nullptr,
+                      nullptr);
+  return message;
 }
 
 CommErrorKind OpenErrorKind(DWORD error) {
