@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bench/median_time.h"
-#include "device/detector.h"
+#include "bench/exchange_figures.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -24,10 +23,7 @@ double ProcessorSeconds() {
 }
 
 void ReadStatusBesideLibmodbus(const std::string& device, int repeats) {
-  const CommHandle port = OpenCommDevice(device, 9600);
-  const double ours = MedianMs(repeats, [&] { return ReadStatus(port, 1).has_value(); });
-  CloseCommPort(port);
-
+  const double ours = ReadStatusMs([&] { return OpenCommDevice(device, 9600); }, repeats);
   modbus_t* peer = modbus_new_rtu(device.c_str(), 9600, 'N', 8, 1);
   modbus_set_slave(peer, 1);
   modbus_connect(peer);
@@ -40,29 +36,6 @@ void ReadStatusBesideLibmodbus(const std::string& device, int repeats) {
               ours, theirs);
 }
 
-void UnansweredProbe(const std::string& device, int repeats) {
-  const double probe = MedianMs(repeats, [&] {
-    const CommHandle port = OpenCommDevice(device, 9600);
-    const bool answered = ProbeAddress(port, 2);  // nobody at address 2
-    CloseCommPort(port);
-    return port && !answered;
-  });
-  std::printf("Unanswered probe, median of %d:      %.1f ms (open, wait, read, close)\n", repeats,
-              probe);
-}
-
-void WaitingCost(const std::string& device) {
-  const CommHandle port = OpenCommDevice(device, 9600);
-  const double before = ProcessorSeconds();
-  const auto start = BenchClock::now();
-  WaitForInput(port, 7, 1000);
-  const double wall = Milliseconds(BenchClock::now() - start) / 1000.0;
-  const double used = ProcessorSeconds() - before;
-  CloseCommPort(port);
-  std::printf("Waiting %.2f s for no reply:          %.2f%% of a core\n", wall,
-              100.0 * used / wall);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,8 +45,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the simulator did not start\n");
     return 1;
   }
-  ReadStatusBesideLibmodbus(sim.SlavePath(), repeats);
-  UnansweredProbe(sim.SlavePath(), std::max(5, repeats / 20));
-  WaitingCost(sim.SlavePath());
+  const std::string& device = sim.SlavePath();
+  const OpenLine open = [&] { return OpenCommDevice(device, 9600); };
+  ReadStatusBesideLibmodbus(device, repeats);
+  PrintUnansweredProbe(open, std::max(5, repeats / 20));
+  PrintWaitingCost(open, ProcessorSeconds);
   return 0;
 }

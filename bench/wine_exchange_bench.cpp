@@ -14,8 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bench/median_time.h"
-#include "device/detector.h"
+#include "bench/exchange_figures.h"
 
 namespace {
 
@@ -30,36 +29,6 @@ double ProcessorSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-void ReadStatusExchange(int portNumber, int repeats) {
-  const CommHandle port = OpenCommPort(portNumber, 9600);
-  const double exchange = MedianMs(repeats, [&] { return ReadStatus(port, 1).has_value(); });
-  CloseCommPort(port);
-  std::printf("ReadStatus exchange, median of %d:   %.2f ms\n", repeats, exchange);
-}
-
-void UnansweredProbe(int portNumber, int repeats) {
-  const double probe = MedianMs(repeats, [&] {
-    const CommHandle port = OpenCommPort(portNumber, 9600);
-    const bool answered = ProbeAddress(port, 2);  // nobody at address 2
-    CloseCommPort(port);
-    return port && !answered;
-  });
-  std::printf("Unanswered probe, median of %d:      %.1f ms (open, wait, read, close)\n", repeats,
-              probe);
-}
-
-void WaitingCost(int portNumber) {
-  const CommHandle port = OpenCommPort(portNumber, 9600);
-  const double before = ProcessorSeconds();
-  const auto start = BenchClock::now();
-  WaitForInput(port, 7, 1000);
-  const double wall = Milliseconds(BenchClock::now() - start) / 1000.0;
-  const double used = ProcessorSeconds() - before;
-  CloseCommPort(port);
-  std::printf("Waiting %.2f s for no reply:          %.2f%% of a core\n", wall,
-              100.0 * used / wall);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,8 +41,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no detector answers at address 1, 9600 baud, on COM%d\n", portNumber);
     return 1;
   }
-  ReadStatusExchange(portNumber, repeats);
-  UnansweredProbe(portNumber, std::max(5, repeats / 20));
-  WaitingCost(portNumber);
+  const OpenLine open = [&] { return OpenCommPort(portNumber, 9600); };
+  std::printf("ReadStatus exchange, median of %d:   %.2f ms\n", repeats,
+              ReadStatusMs(open, repeats));
+  PrintUnansweredProbe(open, std::max(5, repeats / 20));
+  PrintWaitingCost(open, ProcessorSeconds);
   return 0;
 }
