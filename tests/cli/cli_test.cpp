@@ -1,15 +1,14 @@
 // kl395-cli: its argument checks, and the real program against the simulated detector.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
 #include "tools/cli/cli_options.h"
@@ -60,20 +59,8 @@ TEST(CliArguments, SettingsAreCheckedWholeAndInRange) {
   EXPECT_TRUE(ParseCliArguments({"--help"}).helpRequested);
 }
 
-struct CliRun {
-  int exitCode = -1;
-  std::string output;  // standard output and error together
-};
-
-CliRun RunCli(const std::string& arguments) {
-  CliRun run;
-  FILE* pipe = popen((std::string(KL395_CLI_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-  if (!pipe) return run;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+CommandResult RunCli(const std::string& arguments) {
+  return RunProgram(KL395_CLI_PATH, Words(arguments));
 }
 
 class CliProgramTest : public ::testing::Test {
@@ -87,8 +74,8 @@ class CliProgramTest : public ::testing::Test {
 };
 
 TEST_F(CliProgramTest, ReadsAndWritesThroughAComNumber) {
-  CliRun run = RunCli("--port 3 --address 5 read-version");
-  EXPECT_EQ(run.exitCode, 0) << run.output;
+  CommandResult run = RunCli("--port 3 --address 5 read-version");
+  EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output, "version: 1.3\n");
 
   run = RunCli("--port 3 --address 5 read-voltage");
@@ -99,25 +86,25 @@ TEST_F(CliProgramTest, ReadsAndWritesThroughAComNumber) {
   run = RunCli("--port 3 --address 5 read-status");
   EXPECT_EQ(run.output, "leak: yes\nalarm: 2 (probe)\n");
 
-  EXPECT_EQ(RunCli("--port 3 --address 5 set-sensitivity 3").exitCode, 0);
+  EXPECT_EQ(RunCli("--port 3 --address 5 set-sensitivity 3").status, 0);
   EXPECT_EQ(RunCli("--port 3 --address 5 read-sensitivity").output, "sensitivity: 3 (low)\n");
 
-  EXPECT_EQ(RunCli("--port 3 --address 5 set-baud 2400").exitCode, 0);
-  EXPECT_EQ(
-      RunCli("--device " + sim_.SlavePath() + " --baud 2400 --address 5 read-version").exitCode, 0);
+  EXPECT_EQ(RunCli("--port 3 --address 5 set-baud 2400").status, 0);
+  EXPECT_EQ(RunCli("--device " + sim_.SlavePath() + " --baud 2400 --address 5 read-version").status,
+            0);
 }
 
 TEST_F(CliProgramTest, EachKindOfTroubleHasItsExitStatus) {
-  CliRun run = RunCli("--port 3 --address 6 read-version");
-  EXPECT_EQ(run.exitCode, 1) << "nobody at address 6: " << run.output;
+  CommandResult run = RunCli("--port 3 --address 6 read-version");
+  EXPECT_EQ(run.status, 1) << "nobody at address 6: " << run.output;
 
   run = RunCli("--port 3 read-status --baud 1234");
-  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("--baud"), std::string::npos) << run.output;
 
   ports_.Link(4, "/dev/kl395-no-such-device");
   run = RunCli("--port 4 read-status");
-  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_EQ(run.status, 3) << run.output;
   EXPECT_NE(run.output.find("not found"), std::string::npos) << run.output;
 
   // Another program holding the port, the way our own backend holds it.
@@ -125,7 +112,7 @@ TEST_F(CliProgramTest, EachKindOfTroubleHasItsExitStatus) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   run = RunCli("--port 3 --address 5 read-status");
-  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_EQ(run.status, 3) << run.output;
   EXPECT_NE(run.output.find("in use"), std::string::npos) << run.output;
   close(holder);
 }

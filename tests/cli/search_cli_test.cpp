@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,11 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
 #include "tools/cli/cli_options.h"
-
-extern char** environ;
 
 namespace {
 
@@ -53,17 +51,8 @@ class CliProcess {
   explicit CliProcess(const std::vector<std::string>& arguments) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    std::vector<std::string> argv = {KL395_CLI_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argp;
-    for (auto& argument : argv) argp.push_back(argument.data());
-    argp.push_back(nullptr);
-    if (posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ =
+        SpawnProgram(KL395_CLI_PATH, arguments, {{STDOUT_FILENO, out[1]}, {STDERR_FILENO, err[1]}});
     close(out[1]);
     close(err[1]);
     out_ = out[0];

@@ -1,8 +1,6 @@
 // The simulated detector checked by an independent master: mbpoll reads and writes its
 // registers, and our operations agree with what mbpoll sees.
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <map>
 #include <regex>
 #include <string>
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "device/detector.h"
+#include "tests/support/child_process.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -24,16 +23,10 @@ struct MbpollRun {
 // Values to write follow the device.
 MbpollRun Mbpoll(const std::string& device, const std::string& options,
                  const std::string& values = "", int baud = 9600) {
-  const std::string command = std::string(KL395_MBPOLL) + " -m rtu -P none -0 -1 -o 1 -b " +
-                              std::to_string(baud) + " " + options + " " + device + " " + values +
-                              " 2>&1";
-  MbpollRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const CommandResult result =
+      RunProgram(KL395_MBPOLL, Words("-m rtu -P none -0 -1 -o 1 -b " + std::to_string(baud) + " " +
+                                     options + " " + device + " " + values));
+  MbpollRun run{result.status, {}, result.output};
   static const std::regex kValueLine(R"(\[(\d+)\]:\s+(-?\d+))");
   for (std::sregex_iterator it(run.output.begin(), run.output.end(), kValueLine), end; it != end;
        ++it) {

@@ -9,6 +9,7 @@
 
 #include "res/resource.h"
 #include "tests/res/scratch.h"
+#include "tests/support/child_process.h"
 #include "tools/rcgen/resource_script.h"
 #include "ui/toolkit/dialog_template.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/res/scratch.h"
+#include "tests/support/child_process.h"
 
 namespace {
 

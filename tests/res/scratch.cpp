@@ -1,13 +1,9 @@
 #include "tests/res/scratch.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kl395-res-XXXXXX").string();
@@ -29,20 +25,4 @@ std::string ReadBytes(const std::filesystem::path& path) {
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  std::string command = "'" + program + "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  command += " 2>&1";
-  CommandResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.output.append(buffer, n);
-  }
-  const int status = pclose(pipe);
-  if (status != -1 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  return result;
 }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +10,7 @@
 #include <cerrno>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -37,17 +36,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     close(console[1]);
     return;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, console[1], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  std::vector<std::string> argv = {KL395_SIM_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (auto& arg : argv) argp.push_back(arg.data());
-  argp.push_back(nullptr);
-  if (posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  pid_ =
+      SpawnProgram(KL395_SIM_PATH, args, {{STDIN_FILENO, console[1]}, {STDOUT_FILENO, output[1]}});
   close(console[1]);
   close(output[1]);
   input_ = console[0];

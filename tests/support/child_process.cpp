@@ -1,0 +1,49 @@
+#include "tests/support/child_process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+
+extern char** environ;
+
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = "'" + program + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  command += " 2>&1";
+  CommandResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    result.output.append(buffer, n);
+  }
+  const int status = pclose(pipe);
+  if (status != -1 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::pair<int, int>>& streams) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (const auto& [child, ours] : streams) posix_spawn_file_actions_adddup2(&actions, ours, child);
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argp;
+  for (auto& arg : argv) argp.push_back(arg.data());
+  argp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
