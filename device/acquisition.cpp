@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -15,8 +14,8 @@
 #include "ui/monitor_dialog.h"
 #include "ui/number_text.h"
 
-int g_pollSuccessCount = 0;
-int g_pollFailureCount = 0;
+std::uint64_t g_pollSuccessCount = 0;
+std::uint64_t g_pollFailureCount = 0;
 
 namespace {
 
@@ -25,7 +24,7 @@ namespace {
 constexpr int kMinimumPeriodMs = 10;
 constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
 
-void ShowCount(ui::Window& window, int controlId, int count) {
+void ShowCount(ui::Window& window, int controlId, std::uint64_t count) {
   window.SetText(controlId, std::to_string(count));
 }
 
@@ -76,15 +75,15 @@ void ShowVoltage(ui::Window& window, int address) {
     window.SetText(IDC_VOLTAGE_VALUE, text::kVoltageReadError);
     return;
   }
-  char shown[32];
-  std::snprintf(shown, sizeof shown, text::kVoltageFormat, static_cast<double>(*volts));
-  window.SetText(IDC_VOLTAGE_VALUE, shown);
+  window.SetText(IDC_VOLTAGE_VALUE,
+                 FormatOneDecimal(text::kVoltageFormat, static_cast<double>(*volts)));
 }
 
 }  // namespace
 
 void MonitorDialog::OnAcquireButton(ui::Window& window) {
   if (window.Text(IDC_ACQUIRE_BUTTON) == text::kStartAcquisition) {
+    WaitForStoppedSearch(window);  // until it has ended, the port is a stopped worker's
     StartAcquisition(window);
   } else {
     StopAcquisition(window);

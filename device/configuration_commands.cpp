@@ -1,7 +1,6 @@
 // The five one-shot commands of the main window. Each opens the port with the window's
 // selections, makes one exchange, reports, and closes the port after the report has been
 // dismissed.
-#include <cstdio>
 #include <string>
 
 #include "device/detector.h"
@@ -14,9 +13,11 @@
 namespace {
 
 // Opens the port into g_commHandle, runs `command` with the slave address, and closes the
-// port again; reports a port that cannot be opened instead.
+// port again; reports a port that cannot be opened instead. A stopped search's worker is
+// waited for first: until it has ended, the port is still its own.
 template <typename Command>
-void WithOpenPort(ui::Window& window, Command command) {
+void WithOpenPort(MonitorDialog& dialog, ui::Window& window, Command command) {
+  dialog.WaitForStoppedSearch(window);
   g_commHandle = OpenCommPort(SelectedPortNumber(window), SelectedBaudRate(window));
   if (!g_commHandle) {
     window.MessageBox(text::kCommandPortTrouble);
@@ -33,20 +34,18 @@ void ReportWrite(ui::Window& window, bool written) {
 }  // namespace
 
 void MonitorDialog::OnReadVersion(ui::Window& window) {
-  WithOpenPort(window, [&](int address) {
+  WithOpenPort(*this, window, [&](int address) {
     const auto version = ReadVersion(g_commHandle, address);
     if (!version) {
       window.MessageBox(text::kReadFailed);
       return;
     }
-    char shown[32];
-    std::snprintf(shown, sizeof shown, text::kVersionFormat, *version);
-    window.SetText(IDC_VERSION_TEXT, shown);
+    window.SetText(IDC_VERSION_TEXT, FormatOneDecimal(text::kVersionFormat, *version));
   });
 }
 
 void MonitorDialog::OnReadSensitivity(ui::Window& window) {
-  WithOpenPort(window, [&](int address) {
+  WithOpenPort(*this, window, [&](int address) {
     const auto value = ReadSensitivity(g_commHandle, address);
     if (!value) {
       window.MessageBox(text::kReadFailed);
@@ -58,7 +57,7 @@ void MonitorDialog::OnReadSensitivity(ui::Window& window) {
 }
 
 void MonitorDialog::OnSetSensitivity(ui::Window& window) {
-  WithOpenPort(window, [&](int address) {
+  WithOpenPort(*this, window, [&](int address) {
     const int level = window.Selection(IDC_SENSITIVITY_COMBO);
     // With no level chosen there is nothing to set: 0 is no sensitivity the detector knows.
     ReportWrite(window, level >= 0 && WriteSensitivity(g_commHandle, address, level + 1));
@@ -66,7 +65,7 @@ void MonitorDialog::OnSetSensitivity(ui::Window& window) {
 }
 
 void MonitorDialog::OnSetAddress(ui::Window& window) {
-  WithOpenPort(window, [&](int address) {
+  WithOpenPort(*this, window, [&](int address) {
     const int newAddress = TextToInt(window.Text(IDC_NEW_ADDRESS_EDIT));
     if (newAddress < 0 || newAddress > 255 || window.Text(IDC_ADDRESS_EDIT).empty()) {
       window.MessageBox(text::kBadNewAddress);
@@ -82,7 +81,7 @@ void MonitorDialog::OnSetAddress(ui::Window& window) {
 }
 
 void MonitorDialog::OnSetBaud(ui::Window& window) {
-  WithOpenPort(window, [&](int address) {
+  WithOpenPort(*this, window, [&](int address) {
     const int code = window.Selection(IDC_NEW_BAUD_COMBO);
     // With no rate chosen there is nothing to set: code 0xFF would leave the detector on a
     // rate no scan can find.

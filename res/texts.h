@@ -28,7 +28,7 @@ inline constexpr std::string_view kSetDone = "设置成功!";
 inline constexpr std::string_view kSetFailed = "设置失败!";
 inline constexpr std::string_view kAddressSet = "设置地址成功!";
 inline constexpr std::string_view kReadFailed = "读取失败!";
-inline constexpr const char* kVersionFormat = "Ver%.1f";
+inline constexpr std::string_view kVersionFormat = "Ver%.1f";
 
 // Acquisition.
 inline constexpr std::string_view kStartAcquisition = "开始采集";
@@ -38,7 +38,7 @@ inline constexpr std::string_view kNormal = "正常";
 inline constexpr std::string_view kNoAlarm = "无报警";
 inline constexpr std::string_view kNoData = "无数据";
 inline constexpr std::string_view kVoltageReadError = "读取出错";
-inline constexpr const char* kVoltageFormat = "：%.1fV";
+inline constexpr std::string_view kVoltageFormat = "：%.1fV";
 
 // Factory mode.
 inline constexpr std::string_view kEnterFactoryMode = "工厂模式";

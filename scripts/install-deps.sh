@@ -25,8 +25,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The Windows tests run Wine under the Simplified Chinese locale.
-if ! locale -a | grep -qi '^zh_CN\.utf-\?8$'; then
-  echo "Generating the zh_CN.UTF-8 locale"
-  $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+# The Windows tests run Wine under the Simplified Chinese locale; the window's numbers are
+# tested under a decimal-comma locale.
+for name in zh_CN de_DE; do
+  if ! locale -a | grep -qi "^$name\.utf-\?8$"; then
+    echo "Generating the $name.UTF-8 locale"
+    $sudo localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  fi
+done

@@ -44,16 +44,14 @@ void MonitorDialog::OnSearchButton(ui::Window& window) {
     g_searchActive = 0;
     return;
   }
-  // A stopped worker may still be in its last probe, with a report to come. Serve that
-  // report while waiting for the worker's end (at most one probe), so that only one worker
-  // ever runs and the new one starts with its own stop flag.
-  window.WaitServing([this] { return !searchThread_.Running(); });
+  // Only one worker ever runs, and the new one starts with its own stop flag.
+  WaitForStoppedSearch(window);
   EnableSearchBusyGroup(window, false);
   TakeSearchSettings(window);
   g_searchActive = 1;
   g_searchError.clear();
   window.SetText(IDC_SEARCH_BUTTON, text::kStopSearch);
-  searchThread_.Start(ReportsTo(window));
+  searchThread_.Start(ReportsTo(window), OpenDeviceOfPort(g_searchPortNumber));
 }
 
 void MonitorDialog::OnSearchProgress(ui::Window& window) {
@@ -78,6 +76,10 @@ void MonitorDialog::OnSearchFound(ui::Window& window) {
   window.SetText(IDC_ADDRESS_EDIT, std::to_string(g_foundAddress));
   window.Select(IDC_BAUD_COMBO, BaudCode(g_searchBaud));
   ShowIdle(window);
+}
+
+void MonitorDialog::WaitForStoppedSearch(ui::Window& window) {
+  window.WaitServing([this] { return !searchThread_.Running(); });
 }
 
 void MonitorDialog::EndSearchWorker() {

@@ -29,6 +29,12 @@ Probe ProbeOnce(const PortOpener& openPort, int address, int baudRate) {
 
 }  // namespace
 
+PortOpener OpenDeviceOfPort(int portNumber) {
+  return [device = CommPortDevice(portNumber)](int, int baudRate) {
+    return device.empty() ? CommHandle() : OpenCommDevice(device, baudRate);
+  };
+}
+
 SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort) {
   // Stopped before it began: nothing was found.
   if (g_searchActive == 0) return SearchEnd::kStopped;

@@ -42,6 +42,11 @@ struct SearchWindow {
 // Opens the port for one probe: OpenCommPort, or an in-memory line in tests.
 using PortOpener = std::function<CommHandle(int portNumber, int baudRate)>;
 
+// Opens, for every probe, the device that COM n named when the search started, so that a
+// link that goes away mid-scan makes a port failure instead of COM n falling through to
+// another device of the machine.
+PortOpener OpenDeviceOfPort(int portNumber);
+
 // The scan. Every probe opens a port of its own and closes it before reporting, so it starts
 // with purged queues; g_commHandle stays the window's.
 SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort = OpenCommPort);
@@ -55,7 +60,7 @@ class SearchThread {
   ~SearchThread() { Stop(); }
 
   // Starts a worker; the previous one must have returned (see Running).
-  void Start(SearchWindow window, PortOpener openPort = OpenCommPort);
+  void Start(SearchWindow window, PortOpener openPort);
   // From Start until the worker has returned. One that has returned waits on nothing, so
   // joining it cannot block; one still running may be waiting for the window's thread.
   bool Running() const { return running_; }

@@ -45,10 +45,18 @@ std::optional<std::string> LinkedDevice(int portNumber) {
   return error ? link.string() : (folder / target).lexically_normal().string();
 }
 
-std::vector<std::string> DeviceNames() {
+// Where the serial devices are looked for: /dev, unless KL395_DEVICE_DIR names another folder.
+// The tests point it at an empty one, so that no COM number of theirs can ever fall through
+// to a real port of the machine running them.
+fs::path DeviceFolder() {
+  const char* folder = std::getenv("KL395_DEVICE_DIR");
+  return folder && folder[0] != '\0' ? fs::path(folder) : fs::path("/dev");
+}
+
+std::vector<std::string> DeviceNames(const fs::path& folder) {
   std::vector<std::string> names;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/dev", error)) {
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
     names.push_back(entry.path().filename().string());
   }
   return names;
@@ -94,7 +102,8 @@ std::vector<std::string> OrderSerialDevices(
 std::string PlatformPortPath(int portNumber) {
   if (portNumber < 1) return {};
   if (auto linked = LinkedDevice(portNumber)) return *linked;
-  const auto devices = OrderSerialDevices(DeviceNames(), OnBoardPortHasHardware);
+  const fs::path folder = DeviceFolder();
+  const auto devices = OrderSerialDevices(DeviceNames(folder), OnBoardPortHasHardware);
   const auto index = static_cast<std::size_t>(portNumber - 1);
-  return index < devices.size() ? "/dev/" + devices[index] : std::string();
+  return index < devices.size() ? (folder / devices[index]).string() : std::string();
 }

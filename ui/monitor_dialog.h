@@ -36,6 +36,10 @@ class MonitorDialog : public ui::DialogHandler {
   void OnSearchButton(ui::Window& window);
   void OnSearchProgress(ui::Window& window);
   void OnSearchFound(ui::Window& window);
+  // A stopped worker may still be in its last probe, holding the port, with a report to
+  // come. Every handler that opens the port calls this first: it serves that report while
+  // waiting for the worker's end (at most one probe); without a worker it returns at once.
+  void WaitForStoppedSearch(ui::Window& window);
   // Asks a running search worker to stop and waits until it has ended.
   void EndSearchWorker();
 

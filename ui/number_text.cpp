@@ -1,6 +1,8 @@
 #include "ui/number_text.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <limits>
 
 namespace {
@@ -28,4 +30,19 @@ int TextToInt(std::string_view text) {
   const long long value = negative ? -magnitude : magnitude;
   return static_cast<int>(std::clamp<long long>(value, std::numeric_limits<int>::min(),
                                                 std::numeric_limits<int>::max()));
+}
+
+std::string FormatOneDecimal(std::string_view format, double value) {
+  constexpr std::string_view kPlaceholder = "%.1f";
+  // Room for the widest double in fixed notation: 309 digits, sign, point and one decimal.
+  std::array<char, 320> digits;
+  const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value,
+                                     std::chars_format::fixed, 1);
+  const std::string_view number(digits.data(),
+                                static_cast<std::size_t>(written.ptr - digits.data()));
+  const std::size_t at = format.find(kPlaceholder);
+  if (at == std::string_view::npos) return std::string(format);
+  return std::string(format.substr(0, at))
+      .append(number)
+      .append(format.substr(at + kPlaceholder.size()));
 }

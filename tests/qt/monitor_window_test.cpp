@@ -2,13 +2,18 @@
 // sees after start, a version read, acquisition, and Esc.
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <clocale>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "res/texts.h"
 #include "serial/comm_port.h"
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
 #include "ui/monitor_dialog.h"
@@ -85,6 +90,61 @@ TEST_F(QtMonitorWindowTest, AcquisitionLightsTheLampsAndCountsUntilEsc) {
   const CommHandle port = OpenCommPort(1, 9600);
   EXPECT_TRUE(port);
   CloseCommPort(port);
+}
+
+// Stopped during a probe that then answers, the search still reports its find. Acquisition
+// started at once on another port waits for that report, which would otherwise enable the
+// buttons acquisition disables.
+TEST_F(QtMonitorWindowTest, AcquisitionRightAfterAStopWaitsForTheSearchsLastReport) {
+  PtyPair searchLine;
+  ports_.Link(2, searchLine.PortPath());
+  Window().Select(IDC_PORT_COMBO, 1);
+  for (int box : kSearchRateBoxes) Window().SetCheckState(box, box == IDC_SEARCH_9600);
+  Click(IDC_SEARCH_BUTTON);
+  ASSERT_EQ(searchLine.Receive(8).size(), 8u) << "the probe of address 0";
+  Click(IDC_SEARCH_BUTTON);
+  Window().Select(IDC_PORT_COMBO, 0);
+  searchLine.Send(std::vector<std::uint8_t>{0x01, 0x03, 0x02, 0x00, 0x0A, 0x38, 0x43});
+  QString found;
+  OnNextModal(&Window(), [&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_TRUE(box);
+    found = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(found, "产品参数为：波特率9600地址0") << "served before acquisition started";
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+  QTest::qWait(800);  // nothing is left to arrive
+  EXPECT_FALSE(Window().ControlWidget(IDC_READ_VERSION)->isEnabled());
+  EXPECT_FALSE(Window().ControlWidget(IDC_SEARCH_BUTTON)->isEnabled());
+  Click(IDC_ACQUIRE_BUTTON);
+}
+
+// QApplication takes the locale from the environment; under a decimal-comma one the C
+// library's printf would write "Ver1,0" and "：12,0V".
+TEST_F(QtMonitorWindowTest, NumbersKeepTheirFullStopUnderADecimalCommaLocale) {
+  struct RestoresLocale {
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ~RestoresLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+  } restores;
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  Click(IDC_READ_VERSION);
+  EXPECT_EQ(Window().Text(IDC_VERSION_TEXT), "Ver1.0");
+
+  OnNextModal(&Window(), [](QWidget* modal) {
+    auto* password = dynamic_cast<ui::QtWindow*>(modal);
+    QTest::keyClicks(password->ControlWidget(IDC_PASSWORD_EDIT),
+                     std::string(text::kAccessCode).c_str());
+    QTest::mouseClick(password->ControlWidget(ui::kIdOk), Qt::LeftButton);
+  });
+  Click(IDC_FACTORY_BUTTON);
+  ASSERT_EQ(Window().Text(IDC_FACTORY_BUTTON), text::kLeaveFactoryMode);
+  Window().SetText(IDC_PERIOD_EDIT, "100");
+  Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_VOLTAGE_VALUE) == "：12.0V"; }, 5000))
+      << Window().Text(IDC_VOLTAGE_VALUE);
+  Click(IDC_ACQUIRE_BUTTON);
 }
 
 }  // namespace

@@ -102,6 +102,64 @@ TEST_F(SearchControlTest, StopDuringAProbeLetsItReportAndANewStartWaitsForIt) {
   ASSERT_TRUE(PumpUntilStatus("正在搜索波特率9600地址0"));
 }
 
+// Stopped during a probe that then answers, a worker still reports its find. A handler that
+// opens the port at once, on another port, must serve that report before it opens: otherwise
+// the report arrives while acquisition runs, enables the buttons acquisition disables and
+// rewrites the address its polls use.
+class StoppedSearchTest : public SearchControlTest {
+ protected:
+  void SetUp() override {
+    SearchControlTest::SetUp();
+    ports_.Link(3, otherLine_.PortPath());
+    StartOnSilentLine();
+  }
+  void StopDuringAProbeThatAnswers() {
+    TickOnly(IDC_SEARCH_9600);
+    Window().Click(IDC_SEARCH_BUTTON);
+    ASSERT_EQ(silentLine_.Receive(8).size(), 8u) << "the probe of address 0 is on the line";
+    Window().Click(IDC_SEARCH_BUTTON);
+    Window().Select(IDC_PORT_COMBO, 2);  // COM3
+    silentLine_.Send(kAnswer);
+  }
+  void ExpectTheFindWasServed() {
+    EXPECT_EQ(Status(), "搜索到的参数为:波特率9600地址0");
+    ASSERT_FALSE(Boxes().empty());
+    EXPECT_EQ(Boxes().front(), "产品参数为：波特率9600地址0");
+    EXPECT_EQ(Window().Text(IDC_ADDRESS_EDIT), "0");
+  }
+
+  static constexpr std::uint8_t kAnswer[] = {0x01, 0x03, 0x02, 0x00, 0x0A, 0x38, 0x43};
+  PtyPair otherLine_;
+};
+
+TEST_F(StoppedSearchTest, AcquisitionStartsOnlyAfterTheLastReport) {
+  StopDuringAProbeThatAnswers();
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  ASSERT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+  ExpectTheFindWasServed();
+  EXPECT_EQ(Boxes().size(), 1u);
+  Window().PumpUntil([] { return false; }, 800ms);  // nothing is left to arrive
+  for (int id : {IDC_READ_VERSION, IDC_SET_ADDRESS, IDC_SEARCH_BUTTON, IDC_FACTORY_BUTTON}) {
+    EXPECT_FALSE(Window().IsEnabled(id)) << id << " stays disabled while acquisition runs";
+  }
+  Window().Tick();
+  EXPECT_EQ(otherLine_.Receive(8),
+            (std::vector<std::uint8_t>{0x00, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC5, 0xDA}))
+      << "polls COM3 at the address found";
+  Window().Click(IDC_ACQUIRE_BUTTON);
+}
+
+TEST_F(StoppedSearchTest, ACommandOpensThePortOnlyAfterTheLastReport) {
+  StopDuringAProbeThatAnswers();
+  std::jthread detector([&] { otherLine_.Receive(8); });  // takes the command's request
+  Window().Click(IDC_READ_VERSION);
+  detector.join();
+  ExpectTheFindWasServed();
+  EXPECT_EQ(Boxes(), (Strings{"产品参数为：波特率9600地址0", std::string(text::kReadFailed)}))
+      << "then the command ran on COM3, where nothing answers";
+  EXPECT_TRUE(PortIsFree());
+}
+
 TEST_F(SearchControlTest, ClosingTheWindowEndsARunningWorkerWithinAProbe) {
   StartOnSilentLine();
   Window().Click(IDC_SEARCH_BUTTON);

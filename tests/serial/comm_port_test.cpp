@@ -4,11 +4,13 @@
 #include <time.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
 #include <vector>
 
+#include "search/search_worker.h"
 #include "serial/comm_port.h"
 #include "serial/rtu.h"
 #include "tests/support/pty_pair.h"
@@ -81,6 +83,37 @@ TEST_F(CommPortTest, ComNumbersFollowTheirLinks) {
   EXPECT_EQ(com12.Receive(1), twelve);
   EXPECT_EQ(pty_.Receive(1), one);
   CloseCommPort(port12);
+}
+
+TEST_F(CommPortTest, ComNumbersWithoutALinkAreTheDevicesPresentInOrder) {
+  EXPECT_EQ(CommPortDevice(2), "") << "the tests' device folder is empty";
+  PtyPair usb, acm;
+  std::filesystem::create_symlink(acm.PortPath(), ports_.DeviceFolder() / "ttyACM0");
+  std::filesystem::create_symlink(usb.PortPath(), ports_.DeviceFolder() / "ttyUSB0");
+  EXPECT_EQ(CommPortDevice(1), pty_.PortPath()) << "its link names COM1";
+  EXPECT_EQ(CommPortDevice(2), (ports_.DeviceFolder() / "ttyACM0").string())
+      << "the second device: USB adapters first";
+  EXPECT_EQ(CommPortDevice(3), "");
+}
+
+// COM n is resolved once for a whole scan: when its link goes away mid-scan, the next probe
+// must not open whatever device COM n now falls through to.
+TEST_F(CommPortTest, SearchKeepsTheDeviceItsComNumberNamedAtTheStart) {
+  PtyPair other;
+  std::filesystem::create_symlink(other.PortPath(), ports_.DeviceFolder() / "ttyUSB0");
+  const PortOpener probeOpener = OpenDeviceOfPort(1);
+  std::filesystem::remove(ports_.Folder() / "com1");
+  ASSERT_EQ(CommPortDevice(1), (ports_.DeviceFolder() / "ttyUSB0").string());
+
+  CommHandle probe = probeOpener(1, 9600);
+  ASSERT_TRUE(probe) << LastCommError().message;
+  EXPECT_EQ(WriteComm(probe, Bytes{0x42}), 1u);
+  EXPECT_EQ(pty_.Receive(1), Bytes{0x42}) << "the device named at the start";
+  EXPECT_TRUE(other.Receive(1, 100ms).empty());
+  CloseCommPort(probe);
+
+  const PortOpener nothing = OpenDeviceOfPort(5);  // no device at the start
+  EXPECT_FALSE(nothing(5, 9600));
 }
 
 TEST_F(CommPortTest, PortOpenElsewhereIsBusyUntilClosed) {

@@ -14,15 +14,22 @@ TempPortsDir::TempPortsDir() {
   root_ = pattern;
   ports_ = root_ / "kl395" / "ports";
   fs::create_directories(ports_);
-  if (const char* saved = std::getenv("XDG_CONFIG_HOME")) savedConfigHome_ = saved;
+  fs::create_directories(DeviceFolder());
+  for (auto& [name, saved] : saved_) {
+    if (const char* value = std::getenv(name)) saved = value;
+  }
   ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+  // No serial device of the machine: a COM number without a link finds nothing.
+  ::setenv("KL395_DEVICE_DIR", DeviceFolder().c_str(), 1);
 }
 
 TempPortsDir::~TempPortsDir() {
-  if (savedConfigHome_) {
-    ::setenv("XDG_CONFIG_HOME", savedConfigHome_->c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
+  for (const auto& [name, saved] : saved_) {
+    if (saved) {
+      ::setenv(name, saved->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
   }
   std::error_code ignored;
   fs::remove_all(root_, ignored);

@@ -99,7 +99,7 @@ TEST_F(AcquisitionTest, StopTurnsTheLampsOffAndKeepsTheCounters) {
   EXPECT_EQ(Lamps(), (std::array<int, 3>{kOff, kOff, kOff}));
   EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kNoAlarm);
   EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2");
-  EXPECT_EQ(g_pollSuccessCount, 2);
+  EXPECT_EQ(g_pollSuccessCount, 2u);
 
   // A busy port at the next start: reported, and nothing else changes.
   const CommHandle holder = OpenCommPort(1, 9600);
@@ -174,6 +174,18 @@ TEST_F(AcquisitionTest, FailedVoltageReadingIsShownAndNotCounted) {
   EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kVoltageReadError);
   EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "1");
   EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "0");
+}
+
+TEST_F(AcquisitionTest, CountersGoOnInDecimalPastTheRangeOfInt) {
+  Start();
+  StartAcquisition();
+  g_pollSuccessCount = 2147483647;  // where a 32-bit count would overflow
+  g_pollFailureCount = 2147483647;
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2147483648");
+  Console("fault silent");
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2147483648");
 }
 
 }  // namespace

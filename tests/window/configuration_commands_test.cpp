@@ -1,9 +1,13 @@
 // The five configuration commands against the simulated detector, on the fake toolkit.
+#include <chrono>
+
 #include "res/texts.h"
+#include "tests/support/pty_pair.h"
 #include "tests/window/main_window_fixture.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
 class CommandsTest : public MainWindowTest {
@@ -63,14 +67,29 @@ TEST_F(CommandsTest, ReadSensitivitySelectsTheLevelOrNothing) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(CommandsTest, SetSensitivityWritesTheChosenLevelAndNothingWithoutOne) {
+// With nothing chosen there is nothing to set: sensitivity 0 is no level, and baud code 0xFF
+// would leave the detector on a rate no scan can find. The line shows whether a request went
+// out; the detector's refusal would look the same in the window.
+TEST_F(CommandsTest, SetWithNothingChosenSendsNothing) {
+  PtyPair line;
+  ports_.Link(3, line.PortPath());
+  Start();
+  Window().Select(IDC_PORT_COMBO, 2);
+  for (int button : {IDC_SET_SENSITIVITY, IDC_SET_BAUD}) {
+    SCOPED_TRACE(button);
+    Press(button);
+    EXPECT_EQ(Boxes().back(), text::kSetFailed);
+    EXPECT_TRUE(line.Receive(1, 300ms).empty()) << "nothing reached the line";
+  }
+  Window().Select(IDC_NEW_BAUD_COMBO, 1);  // the line is watched: a choice does go out
+  Press(IDC_SET_BAUD);
+  EXPECT_EQ(line.Receive(8),
+            (std::vector<std::uint8_t>{0x01, 0x06, 0x00, 0x09, 0x00, 0x01, 0x98, 0x08}));
+}
+
+TEST_F(CommandsTest, SetSensitivityWritesTheChosenLevel) {
   detector.insert(detector.end(), {"--sensitivity", "2"});
   Start();
-  Press(IDC_SET_SENSITIVITY);  // nothing chosen: 0 is no level the detector knows
-  EXPECT_EQ(Boxes(), Strings{std::string(text::kSetFailed)});
-  Press(IDC_READ_SENSITIVITY);
-  EXPECT_EQ(Window().Text(IDC_SENSITIVITY_COMBO), "中") << "nothing was written";
-
   Window().Select(IDC_SENSITIVITY_COMBO, 0);
   Press(IDC_SET_SENSITIVITY);
   EXPECT_EQ(Boxes().back(), text::kSetDone);
@@ -112,13 +131,8 @@ TEST_F(CommandsTest, SetAddressChecksTheRangeThenMovesTheAddressField) {
   EXPECT_EQ(Window().Text(IDC_ADDRESS_EDIT), "5");
 }
 
-TEST_F(CommandsTest, SetBaudMovesTheBaudListAndNeedsAChoice) {
+TEST_F(CommandsTest, SetBaudMovesTheBaudList) {
   Start();
-  Press(IDC_SET_BAUD);  // nothing chosen: code 0xFF would lose the detector
-  EXPECT_EQ(Boxes(), Strings{std::string(text::kSetFailed)});
-  Press(IDC_READ_VERSION);
-  EXPECT_EQ(Window().Text(IDC_VERSION_TEXT), "Ver1.0") << "still at 9600";
-
   Window().Select(IDC_NEW_BAUD_COMBO, 4);
   Press(IDC_SET_BAUD);
   EXPECT_EQ(Boxes().back(), text::kSetDone);
