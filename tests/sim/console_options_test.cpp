@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <utility>
+
 #include "device/detector.h"
 #include "tools/sim/console.h"
 #include "tools/sim/options.h"
@@ -8,30 +11,32 @@ namespace {
 
 TEST(SimConsole, CommandsChangeTheDetectorAndAreAcknowledged) {
   DetectorModel detector(DetectorStart{});
-  EXPECT_EQ(RunCommand(detector, "leak 1").reply, "ok leak 1");
-  EXPECT_EQ(RunCommand(detector, "  alarm\t5\r").reply, "ok alarm 5");
-  EXPECT_EQ(RunCommand(detector, "set 3 65535").reply, "ok set 3 65535");
-  EXPECT_EQ(RunCommand(detector, "set 8 7").reply, "ok set 8 7");
-  EXPECT_EQ(RunCommand(detector, "fault stray-late").reply, "ok fault stray-late");
+  EXPECT_EQ(RunCommand(detector, 0, "leak 1").reply, "ok leak 1");
+  EXPECT_EQ(RunCommand(detector, 0, "  alarm\t5\r").reply, "ok alarm 5");
+  EXPECT_EQ(RunCommand(detector, 0, "set 3 65535").reply, "ok set 3 65535");
+  EXPECT_EQ(RunCommand(detector, 0, "set 8 7").reply, "ok set 8 7");
+  EXPECT_EQ(RunCommand(detector, 0, "fault stray-late").reply, "ok fault stray-late");
   EXPECT_EQ(detector.Register(reg::kLeakState), 1);
   EXPECT_EQ(detector.Register(reg::kAlarmType), 5);
   EXPECT_EQ(detector.Register(reg::kVersion), 65535);
   EXPECT_EQ(detector.Address(), 7);
   EXPECT_EQ(detector.fault(), Fault::kStrayLate);
 
-  const CommandOutcome quit = RunCommand(detector, "quit");
+  EXPECT_EQ(RunCommand(detector, 12, " requests\r").reply, "ok requests 12");
+
+  const CommandOutcome quit = RunCommand(detector, 0, "quit");
   EXPECT_EQ(quit.reply, "ok quit");
   EXPECT_TRUE(quit.quit);
-  EXPECT_EQ(RunCommand(detector, "   ").reply, "");
+  EXPECT_EQ(RunCommand(detector, 0, "   ").reply, "");
 }
 
 TEST(SimConsole, BadLinesChangeNothingAndSayWhy) {
   DetectorModel detector(DetectorStart{});
-  const char* bad[] = {"leak",      "leak -1",  "leak 65536", "alarm x",  "set 5 1",
-                       "set 8 256", "set 9 5",  "set 2",      "fault no", "quitt",
-                       "leak 1 2",  "quit now", "LEAK 1"};
+  const char* bad[] = {"leak",      "leak -1",  "leak 65536", "alarm x",   "set 5 1",
+                       "set 8 256", "set 9 5",  "set 2",      "fault no",  "quitt",
+                       "leak 1 2",  "quit now", "LEAK 1",     "requests 1"};
   for (const char* line : bad) {
-    const CommandOutcome outcome = RunCommand(detector, line);
+    const CommandOutcome outcome = RunCommand(detector, 0, line);
     EXPECT_EQ(outcome.reply.rfind("error: ", 0), 0u) << line << " -> " << outcome.reply;
     EXPECT_FALSE(outcome.quit) << line;
   }
@@ -39,6 +44,56 @@ TEST(SimConsole, BadLinesChangeNothingAndSayWhy) {
   EXPECT_EQ(detector.Address(), 1);
   EXPECT_EQ(detector.BaudRate(), 9600);
   EXPECT_EQ(detector.fault(), Fault::kNone);
+}
+
+using namespace std::string_literals;
+
+// The answer to a line, which must be one line of valid UTF-8 free of control characters.
+std::string AnswerTo(const std::string& line) {
+  DetectorModel detector(DetectorStart{});
+  const std::string reply = RunCommand(detector, 0, line).reply;
+  for (const char c : reply) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(byte >= 0x20 && byte != 0x7F) << "byte " << int(byte) << " in " << reply;
+  }
+  return reply;
+}
+
+TEST(SimConsole, WhatIsQuotedBackIsEscapedAndCut) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"wh\0at"s, "'wh\\x00at'"},
+      {"leak 1\0"s, "'1\\x00'"},
+      {"fault \x1b[2J", "'\\x1B[2J'"},
+      {"set \x7f 1", "'\\x7F'"},
+      {"a\\b", "'a\\\\b'"},                   // a backslash stays tellable from an escape
+      {"\xff\xfe", "'\\xFF\\xFE'"},           // not UTF-8 at all
+      {"\xe6\xbc", "'\\xE6\\xBC'"},           // a character cut short
+      {"\xc0\xaf", "'\\xC0\\xAF'"},           // an overlong '/'
+      {"\xed\xa0\x80", "'\\xED\\xA0\\x80'"},  // a surrogate
+      {"\xc2\x9b", "'\\xC2\\x9B'"},           // a C1 control, which terminals obey
+      {"漏水 1", "'漏水 1'"},                 // valid UTF-8 is shown as it is
+  };
+  for (const auto& [line, quoted] : cases) {
+    EXPECT_NE(AnswerTo(line).find(quoted), std::string::npos) << AnswerTo(line);
+  }
+
+  const std::string longAnswer = AnswerTo(std::string(5000, 'x'));
+  EXPECT_NE(longAnswer.find("'" + std::string(80, 'x') + "'..."), std::string::npos);
+  EXPECT_LT(longAnswer.size(), 200u);
+  std::string wide;
+  for (int i = 0; i < 100; ++i) wide += "漏";
+  std::string eighty;
+  for (int i = 0; i < 80; ++i) eighty += "漏";
+  EXPECT_NE(AnswerTo(wide).find("'" + eighty + "'..."), std::string::npos);
+}
+
+TEST(SimConsole, EveryCommandOfTheErrorTextIsInTheHelp) {
+  const std::string reply = AnswerTo("what");
+  const std::string usage = Usage();
+  std::istringstream commands(reply.substr(reply.find("commands: ") + 10));
+  for (std::string command; std::getline(commands >> std::ws, command, ',');) {
+    EXPECT_NE(usage.find("\n  " + command + " "), std::string::npos) << command;
+  }
 }
 
 ParsedArgs Parse(std::initializer_list<std::string_view> args) {
@@ -84,6 +139,27 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
     EXPECT_NE(Parse(args).error, "") << *args.begin();
   }
   EXPECT_TRUE(Parse({"--help"}).help);
+}
+
+TEST(SimOptions, UnknownOptionsAreUnknownWhetherOrNotAValueFollows) {
+  EXPECT_EQ(Parse({"--bogus"}).error, "unknown option --bogus");
+  EXPECT_EQ(Parse({"--bogus", "1"}).error, "unknown option --bogus");
+  EXPECT_EQ(Parse({"--bogus=1"}).error, "unknown option --bogus");
+  EXPECT_EQ(Parse({"--leak", "1", "-x"}).error, "unknown option -x");
+  EXPECT_EQ(Parse({"--address"}).error, "option --address needs a value");
+  EXPECT_EQ(Parse({"--leak", "1", "--com"}).error, "option --com needs a value");
+}
+
+TEST(SimOptions, HelpPointsToTheFaultsWhereTheyAre) {
+  const std::string usage = Usage();
+  const std::size_t faults = usage.find("\nFaults:\n");
+  const std::size_t command = usage.find("\n  fault NAME ");
+  ASSERT_NE(faults, std::string::npos);
+  ASSERT_NE(command, std::string::npos);
+  const std::string commandLine =
+      usage.substr(command + 1, usage.find('\n', command + 1) - command);
+  EXPECT_LT(faults, command);
+  EXPECT_NE(commandLine.find("above"), std::string::npos) << commandLine;
 }
 
 }  // namespace

@@ -201,9 +201,12 @@ TEST(FrameSplitter, AFrameEndsOnlyAtASilence) {
   const milliseconds silence(5);
   FrameSplitter splitter;
   EXPECT_FALSE(splitter.Deadline());
+  EXPECT_EQ(splitter.FramesHeard(), 0u);
 
-  // Garbage, a pause, then a request: the garbage is a frame of its own.
+  // Garbage, a pause, then a request: the garbage is a frame of its own, counted from its
+  // first byte.
   splitter.Add(Bytes{0xAA, 0xBB}, t0, silence);
+  EXPECT_EQ(splitter.FramesHeard(), 1u);
   EXPECT_FALSE(splitter.Take(t0 + milliseconds(4)));
   EXPECT_EQ(splitter.Take(t0 + silence), (Bytes{0xAA, 0xBB}));
 
@@ -215,6 +218,7 @@ TEST(FrameSplitter, AFrameEndsOnlyAtASilence) {
   EXPECT_FALSE(splitter.Take(t0 + milliseconds(16)));
   EXPECT_EQ(splitter.Take(t0 + milliseconds(18)), request);
   EXPECT_FALSE(splitter.Deadline());
+  EXPECT_EQ(splitter.FramesHeard(), 2u);
 }
 
 TEST(FrameSplitter, EndlessGarbageIsCappedAndSilenceScalesWithBaud) {
@@ -222,6 +226,7 @@ TEST(FrameSplitter, EndlessGarbageIsCappedAndSilenceScalesWithBaud) {
   const FrameSplitter::Clock::time_point t0{};
   for (int i = 0; i < 10; ++i) splitter.Add(Bytes(100, 0x55), t0, milliseconds(5));
   EXPECT_EQ(splitter.Take(t0 + milliseconds(5))->size(), 256u);
+  EXPECT_EQ(splitter.FramesHeard(), 1u);
 
   EXPECT_GE(FrameSilence(1200), milliseconds(30));  // 3.5 characters at 1200 baud: 32 ms
   EXPECT_LT(FrameSilence(1200), milliseconds(35));

@@ -5,20 +5,25 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
 #include "device/detector.h"
 #include "serial/rtu.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_ports_dir.h"
 
 namespace {
@@ -48,10 +53,18 @@ speed_t SpeedFor(int baud) {
   }
 }
 
-// Our end of the line: raw 8N1 at a baud rate, purged on opening.
+Bytes Request(const RtuRequestHead& head) {
+  const RtuRequest request = BuildRtuRequest(head);
+  return Bytes(request.begin(), request.end());
+}
+
+enum class Purge { kYes, kNo };
+
+// Our end of the line: raw 8N1 at a baud rate, purged on opening unless a test looks for what
+// came before.
 class TestLine {
  public:
-  TestLine(const std::string& path, int baud)
+  TestLine(const std::string& path, int baud, Purge purge = Purge::kYes)
       : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
     termios settings{};
     if (fd_ < 0 || tcgetattr(fd_, &settings) != 0) return;
@@ -60,7 +73,7 @@ class TestLine {
     cfsetispeed(&settings, SpeedFor(baud));
     cfsetospeed(&settings, SpeedFor(baud));
     tcsetattr(fd_, TCSANOW, &settings);
-    tcflush(fd_, TCIOFLUSH);
+    if (purge == Purge::kYes) tcflush(fd_, TCIOFLUSH);
   }
   ~TestLine() {
     if (fd_ >= 0) close(fd_);
@@ -92,8 +105,7 @@ class TestLine {
   // Sends the request and gives back the reply of `replyLength` bytes, or what came of it.
   Bytes Exchange(const RtuRequestHead& head, std::size_t replyLength,
                  milliseconds timeout = kReplyTimeout) {
-    const RtuRequest request = BuildRtuRequest(head);
-    Send(Bytes(request.begin(), request.end()));
+    Send(Request(head));
     return Receive(replyLength, timeout);
   }
 
@@ -129,6 +141,62 @@ milliseconds CpuTime(pid_t pid) {
 
 std::uint16_t Word(const Bytes& reply, std::size_t at) {
   return static_cast<std::uint16_t>(reply.at(at) << 8 | reply.at(at + 1));
+}
+
+// Waits up to `timeout` for the process to end, killing it if it does not. Its exit code, or
+// -1 when it ended by a signal or had to be killed.
+int WaitForExit(pid_t pid, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the simulator on an input that ends at once, so that it ends as soon as it has
+// started; its exit code with what it wrote on standard output and error.
+CommandResult RunSimToItsEnd(const std::vector<std::string>& args) {
+  int input[2];
+  int output[2];
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return {};
+  close(input[1]);
+  const pid_t pid = SpawnProgram(
+      KL395_SIM_PATH, args,
+      {{STDIN_FILENO, input[0]}, {STDOUT_FILENO, output[1]}, {STDERR_FILENO, output[1]}});
+  close(input[0]);
+  close(output[1]);
+  CommandResult result;
+  const auto deadline = Clock::now() + kReplyTimeout;
+  char buffer[256];
+  for (pollfd fd = {output[0], POLLIN, 0}; Clock::now() < deadline;) {
+    if (poll(&fd, 1, 100) <= 0) continue;
+    const ssize_t count = read(output[0], buffer, sizeof buffer);
+    if (count <= 0) break;
+    result.output.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(output[0]);
+  if (pid > 0) result.status = WaitForExit(pid, kReplyTimeout);
+  return result;
+}
+
+// Sends `requests` until the simulator reports `expected` frames heard, for frames that get no
+// reply to wait for; the last count reported.
+std::string WaitForRequests(SimProcess& sim, int expected) {
+  const std::string wanted = "ok requests " + std::to_string(expected);
+  std::string answer;
+  for (const auto deadline = Clock::now() + kReplyTimeout; Clock::now() < deadline;) {
+    answer = sim.Command("requests").value_or("");
+    if (answer == wanted) break;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return answer;
 }
 
 TEST(SimProcess, AnswersAtItsOwnBaudOnly) {
@@ -190,6 +258,46 @@ TEST(SimProcess, ConsoleCommandsChangeWhatThePollSees) {
   EXPECT_TRUE(IsGood(line.Exchange(ReadHead(1, reg::kLeakState, 2), 9), 9));
 }
 
+TEST(SimProcess, EveryConsoleLineGetsOneAnswerLine) {
+  using namespace std::string_literals;
+  SimProcess sim;
+  ASSERT_FALSE(sim.SlavePath().empty());
+  const std::pair<std::string, std::string> lines[] = {
+      {"wh\0at"s, "error: cannot read 'wh\\x00at'"},
+      {"leak \0"s, "error: bad value '\\x00'"},
+      {"fault \x1b[2J", "error: unknown fault '\\x1B[2J'"},
+      {"\xff\xfe\x01", "error: cannot read '\\xFF\\xFE\\x01'"},
+  };
+  for (const auto& [line, start] : lines) {
+    EXPECT_EQ(sim.Command(line).value_or("(no answer)").rfind(start, 0), 0u) << start;
+    EXPECT_EQ(sim.Command("leak 1"), "ok leak 1") << "after " << start;
+  }
+}
+
+TEST(SimProcess, RequestsCountsEveryFrameHeard) {
+  SimProcess sim;
+  ASSERT_FALSE(sim.SlavePath().empty());
+  EXPECT_EQ(sim.Command("requests"), "ok requests 0");
+  // A frame is counted from its first byte, so each waits for the silence that ends the last.
+  constexpr milliseconds kBetweenFrames{50};
+  {
+    TestLine line(sim.SlavePath(), 9600);
+    ASSERT_TRUE(IsGood(line.Exchange(ReadHead(1, reg::kVoltage), 7), 7));
+    EXPECT_EQ(sim.Command("requests"), "ok requests 1");
+    line.Send(Request(ReadHead(2, reg::kVoltage)));  // another address
+    EXPECT_EQ(WaitForRequests(sim, 2), "ok requests 2");
+    std::this_thread::sleep_for(kBetweenFrames);
+    line.Send(Bytes{0x01, 0x03, 0x00});  // a request cut short
+    EXPECT_EQ(WaitForRequests(sim, 3), "ok requests 3");
+    std::this_thread::sleep_for(kBetweenFrames);
+  }
+  TestLine slow(sim.SlavePath(), 4800);  // another rate
+  slow.Send(Request(ReadHead(1, reg::kVoltage)));
+  EXPECT_EQ(WaitForRequests(sim, 4), "ok requests 4");
+  std::this_thread::sleep_for(kSilenceWait);
+  EXPECT_EQ(sim.Command("requests"), "ok requests 4");
+}
+
 TEST(SimProcess, GarbageOnTheLineDoesNotWedgeIt) {
   SimProcess sim;
   ASSERT_FALSE(sim.SlavePath().empty());
@@ -245,30 +353,108 @@ TEST(SimProcess, ComLinkAppearsInThePortsFolderAndGoesOnExit) {
   EXPECT_EQ(fs::read_symlink(folder / "com5"), sim.SlavePath());
 
   const fs::path elsewhere = folder.parent_path() / "elsewhere";
-  SimProcess other({"--com", "5", "--ports-dir", elsewhere.string()});
-  ASSERT_FALSE(other.SlavePath().empty());
-  EXPECT_EQ(fs::read_symlink(elsewhere / "com5"), other.SlavePath());
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SimProcess other({"--com", "5", "--ports-dir", elsewhere.string()});
+    ASSERT_FALSE(other.SlavePath().empty());
+    EXPECT_EQ(fs::read_symlink(elsewhere / "com5"), other.SlavePath());
+    EXPECT_EQ(other.Stop(signal), 0) << strsignal(signal);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(elsewhere / "com5"))) << strsignal(signal);
+  }
 
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "com5")));
-  EXPECT_EQ(other.Stop(SIGINT), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(elsewhere / "com5")));
 }
 
-TEST(SimProcess, ComLinkDoesNotReplaceALiveLink) {
+TEST(SimProcess, ComLinkLeavesALinkPointedElsewhereMeanwhile) {
   const TempPortsDir ports;
-  ports.Link(2, "/dev/null");
-  const fs::path link = fs::path(std::getenv("XDG_CONFIG_HOME")) / "kl395" / "ports" / "com2";
-  SimProcess sim({"--com", "2"});
-  EXPECT_TRUE(sim.SlavePath().empty());
-  EXPECT_EQ(sim.Wait(kReplyTimeout), 1);
-  EXPECT_EQ(fs::read_symlink(link), "/dev/null");
-
+  const fs::path link = ports.Folder() / "com3";
+  SimProcess sim({"--com", "3", "--ports-dir", ports.Folder().string()});
+  ASSERT_FALSE(sim.SlavePath().empty());
   fs::remove(link);
-  ports.Link(2, "/nonexistent/left-by-a-crash");
-  SimProcess again({"--com", "2"});
-  ASSERT_FALSE(again.SlavePath().empty());
-  EXPECT_EQ(fs::read_symlink(link), again.SlavePath());
+  ports.Link(3, "/dev/null");
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  EXPECT_EQ(fs::read_symlink(link), "/dev/null");
+}
+
+TEST(SimProcess, ComLinkNeverReplacesWhatIsAlreadyThere) {
+  struct Case {
+    std::string name;
+    std::function<void(const fs::path& entry)> make;
+    std::string described;  // in the refusal
+  };
+  const auto linkTo = [](std::string target) {
+    return [target](const fs::path& entry) { fs::create_symlink(target, entry); };
+  };
+  const Case cases[] = {
+      {"a live link", linkTo("/dev/null"), "(a link to /dev/null)"},
+      {"a link to an unplugged adapter", linkTo("/dev/ttyUSB9-unplugged"),
+       "(a link to /dev/ttyUSB9-unplugged, which is not there now)"},
+      {"a relative link", linkTo("ttyACM7"), "(a link to ttyACM7, which is not there now)"},
+      {"a file", [](const fs::path& entry) { std::ofstream(entry) << "keep"; }, "(a file)"},
+      {"a folder", [](const fs::path& entry) { fs::create_directory(entry); }, "(a folder)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempPortsDir ports;
+    const fs::path entry = ports.Folder() / "com2";
+    c.make(entry);
+    const fs::file_status before = fs::symlink_status(entry);
+    std::error_code notALink;
+    const fs::path targetBefore = fs::read_symlink(entry, notALink);
+
+    const CommandResult result = RunSimToItsEnd({"--com", "2"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find(entry.string() + " already exists " + c.described),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(fs::symlink_status(entry).type(), before.type());
+    EXPECT_EQ(fs::read_symlink(entry, notALink), targetBefore);
+  }
+}
+
+// Started with standard streams closed, the simulator must not get its terminal on one of
+// them, or its path, console answers and --verbose log would go onto the line (or into its
+// own stop pipe).
+TEST(SimProcess, WorksWithStandardStreamsClosed) {
+  const std::vector<std::vector<int>> closedSets = {{1}, {2}, {1, 2}, {0, 1, 2}};
+  for (const auto& closed : closedSets) {
+    std::string redirections;
+    for (const int fd : {0, 1, 2}) {
+      const bool isClosed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+      if (isClosed) redirections += " " + std::to_string(fd) + ">&-";
+      if (!isClosed && fd < 2) redirections += fd == 0 ? " </dev/null" : " >/dev/null";
+    }
+    SCOPED_TRACE("closed:" + redirections);
+    const TempPortsDir ports;
+    const fs::path link = ports.Folder() / "com4";
+    const pid_t pid =
+        SpawnProgram("/bin/sh",
+                     {"-c", "exec \"$0\" \"$@\"" + redirections, KL395_SIM_PATH, "--verbose",
+                      "--com", "4", "--ports-dir", ports.Folder().string()},
+                     {});
+    ASSERT_GT(pid, 0);
+    std::error_code missing;
+    fs::path slave;
+    for (const auto deadline = Clock::now() + kReplyTimeout;
+         slave.empty() && Clock::now() < deadline;) {
+      slave = fs::read_symlink(link, missing);
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    if (slave.empty()) {
+      ADD_FAILURE() << "no link";
+      WaitForExit(pid, milliseconds(0));
+      continue;
+    }
+    TestLine line(slave.string(), 9600, Purge::kNo);
+    EXPECT_TRUE(line.Receive(1, kSilenceWait).empty());
+    for (int request = 0; request < 2; ++request) {
+      EXPECT_TRUE(IsGood(line.Exchange(ReadHead(1, reg::kVoltage), 7), 7)) << request;
+      EXPECT_TRUE(line.Receive(1, kSilenceWait).empty()) << request;
+    }
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitForExit(pid, kReplyTimeout), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  }
 }
 
 TEST(SimProcess, EndsCleanlyOnQuitAndAtTheEndOfItsInput) {

@@ -7,11 +7,13 @@
 
 class ComLink {
  public:
-  // Makes `dir`/comN point at `target`, creating the folder if needed. Refuses to replace
-  // anything but a dangling link left behind by an earlier run.
+  // Makes `dir`/comN point at `target`, creating the folder if needed. Refuses when comN is
+  // already there in any form: even a link to an adapter that is unplugged now is the user's
+  // mapping of that COM number.
   static std::unique_ptr<ComLink> Make(const std::filesystem::path& dir, int number,
                                        const std::string& target, std::string& error);
-  // Removes the link, unless someone has pointed it elsewhere meanwhile.
+  // Removes the link, unless someone has pointed it elsewhere meanwhile. Destroy it while the
+  // terminal is still open, so that no other program can have been given the same path.
   ~ComLink();
   ComLink(const ComLink&) = delete;
   ComLink& operator=(const ComLink&) = delete;
@@ -25,4 +27,3 @@ class ComLink {
   std::filesystem::path path_;
   std::string target_;
 };
-

@@ -1,5 +1,6 @@
 #include "tools/sim/console.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "device/detector.h"
@@ -7,9 +8,12 @@
 
 namespace {
 
+constexpr std::string_view kBlanks = " \t\r";
+// Enough of a mistyped line to recognise it, while keeping the answer one short line.
+constexpr std::size_t kMaxQuotedCharacters = 80;
+
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;
-  constexpr std::string_view kBlanks = " \t\r";
   std::size_t at = line.find_first_not_of(kBlanks);
   while (at != std::string_view::npos) {
     const std::size_t end = std::min(line.find_first_of(kBlanks, at), line.size());
@@ -17,6 +21,70 @@ std::vector<std::string_view> Words(std::string_view line) {
     at = line.find_first_not_of(kBlanks, end);
   }
   return words;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `text` (no overlong form,
+// surrogate or code point past U+10FFFF); 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned lead = at(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || at(1) < low || at(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((at(i) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+// The length of the character at the start of `text` when it can be shown as it is: 0 for a
+// control character (C0, DEL or C1), a backslash or a byte that is not valid UTF-8 there.
+std::size_t ShowableLength(std::string_view text) {
+  const std::size_t length = Utf8SequenceLength(text);
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (length == 1 && (lead < 0x20 || lead == 0x7F || lead == '\\')) return 0;
+  if (length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0) return 0;
+  return length;
+}
+
+std::string EscapedByte(char byte) {
+  if (byte == '\\') return "\\\\";
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto value = static_cast<unsigned char>(byte);
+  return {'\\', 'x', kDigits[value >> 4], kDigits[value & 0xF]};
+}
+
+// What the user typed, in quotes, fit for one answer line: no byte that could end or garble
+// it, and no more than kMaxQuotedCharacters characters, with "..." after a cut.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "'";
+  for (std::size_t shown = 0; !text.empty() && shown < kMaxQuotedCharacters; ++shown) {
+    const std::size_t length = ShowableLength(text);
+    quoted += length == 0 ? EscapedByte(text[0]) : std::string(text.substr(0, length));
+    text.remove_prefix(std::max<std::size_t>(length, 1));
+  }
+  return quoted + (text.empty() ? "'" : "'...");
 }
 
 CommandOutcome Error(const std::string& why) {
@@ -28,8 +96,8 @@ CommandOutcome SetRegister(DetectorModel& model, std::uint8_t number, std::strin
   const unsigned max = MaxStorableValue(number);
   const auto value = ParseNumber(valueText, max);
   if (!value) {
-    return Error("bad value '" + std::string(valueText) + "' for register " +
-                 std::to_string(number) + " (0 to " + std::to_string(max) + ")");
+    return Error("bad value " + Quoted(valueText) + " for register " + std::to_string(number) +
+                 " (0 to " + std::to_string(max) + ")");
   }
   model.Apply({number, static_cast<std::uint16_t>(*value)});
   return {"ok " + echo + std::to_string(*value), false};
@@ -37,11 +105,15 @@ CommandOutcome SetRegister(DetectorModel& model, std::uint8_t number, std::strin
 
 }  // namespace
 
-CommandOutcome RunCommand(DetectorModel& model, std::string_view line) {
+CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard,
+                          std::string_view line) {
   const auto words = Words(line);
   if (words.empty()) return {};
   const std::string_view verb = words[0];
   if (verb == "quit" && words.size() == 1) return {"ok quit", true};
+  if (verb == "requests" && words.size() == 1) {
+    return {"ok requests " + std::to_string(requestsHeard), false};
+  }
   if (verb == "leak" && words.size() == 2) {
     return SetRegister(model, reg::kLeakState, words[1], "leak ");
   }
@@ -50,29 +122,29 @@ CommandOutcome RunCommand(DetectorModel& model, std::string_view line) {
   }
   if (verb == "fault" && words.size() == 2) {
     const auto fault = ParseFault(words[1]);
-    if (!fault) {
-      return Error("unknown fault '" + std::string(words[1]) + "'; faults: " + FaultNames());
-    }
+    if (!fault) return Error("unknown fault " + Quoted(words[1]) + "; faults: " + FaultNames());
     model.SetFault(*fault);
     return {"ok fault " + std::string(FaultName(*fault)), false};
   }
   if (verb == "set" && words.size() == 3) {
     const auto number = ParseNumber(words[1], 0xFFFF);
     if (!number || !IsMappedRegister(*number)) {
-      return Error("no register '" + std::string(words[1]) + "'; registers: 0-4, 8, 9");
+      return Error("no register " + Quoted(words[1]) + "; registers: 0-4, 8, 9");
     }
     return SetRegister(model, static_cast<std::uint8_t>(*number), words[2],
                        "set " + std::to_string(*number) + " ");
   }
-  return Error("cannot read '" + std::string(line) +
-               "'; commands: leak N, alarm N, fault NAME, set REG N, quit");
+  return Error("cannot read " + Quoted(Trimmed(line)) +
+               "; commands: leak N, alarm N, fault NAME, set REG N, requests, quit");
 }
 
 std::string_view CommandHelp() {
   return "Commands on standard input (each answered by one line, 'ok ...' or 'error: ...'):\n"
          "  leak N        register 0 (bit 0: 1 leak, 0 normal)\n"
          "  alarm N       register 1 (0 none, 1 optical, 2 probe, 3 both)\n"
-         "  fault NAME    one of the faults below\n"
+         "  fault NAME    switch to one of the faults listed above\n"
          "  set REG N     any register of the map (0-4, 8, 9) to N\n"
+         "  requests      'ok requests N': the frames heard on the line since the start,\n"
+         "                answered or not (any address, baud rate or content)\n"
          "  quit          end the simulator\n";
 }

@@ -1,6 +1,7 @@
 // The simulator's standard-input commands, which change the detector while it runs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,9 @@ struct CommandOutcome {
   bool quit = false;
 };
 
-// Runs one line; a bad line changes nothing and says why.
-CommandOutcome RunCommand(DetectorModel& model, std::string_view line);
+// Runs one line, whatever bytes it holds; a bad line changes nothing and says why.
+// `requestsHeard` is what the requests command reports.
+CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard, std::string_view line);
 
-// The command summary for --help and error texts.
+// The command summary for --help, which prints it after the faults.
 std::string_view CommandHelp();

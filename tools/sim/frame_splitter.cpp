@@ -12,6 +12,7 @@ constexpr std::chrono::milliseconds kMinSilence{5};
 void FrameSplitter::Add(std::span<const std::uint8_t> bytes, Clock::time_point now,
                         Clock::duration silence) {
   if (bytes.empty()) return;
+  if (pending_.empty()) ++framesHeard_;
   const std::size_t room = kMaxFrame - std::min(kMaxFrame, pending_.size());
   pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
   deadline_ = now + silence;

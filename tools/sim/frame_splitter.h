@@ -19,9 +19,12 @@ class FrameSplitter {
   std::optional<Clock::time_point> Deadline() const;
   // The frame whose closing silence has passed by `now`.
   std::optional<std::vector<std::uint8_t>> Take(Clock::time_point now);
+  // Every frame begun so far, the one still coming in included.
+  std::uint64_t FramesHeard() const { return framesHeard_; }
 
  private:
   std::vector<std::uint8_t> pending_;
+  std::uint64_t framesHeard_ = 0;
   Clock::time_point deadline_{};
 };
 

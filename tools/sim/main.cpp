@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/port_names_posix.h"
+#include "serial/standard_streams.h"
 #include "tools/sim/com_link.h"
 #include "tools/sim/options.h"
 #include "tools/sim/pty_line.h"
@@ -57,6 +58,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ReserveStandardStreams();
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   const ParsedArgs parsed = ParseArgs(args);
   if (parsed.help) {
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
   std::string error;
   const auto line = PtyLine::Open(model.BaudRate(), error);
   if (!line) return Fail(error);
+  // After the line, so that it is destroyed, and removed, while the terminal is still ours.
   std::unique_ptr<ComLink> link;
   if (options.comNumber) {
     const std::filesystem::path dir =

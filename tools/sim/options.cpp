@@ -9,22 +9,22 @@
 
 namespace {
 
-struct RegisterOption {
-  std::string_view name;
-  unsigned max;
-  std::uint16_t DetectorStart::*field;
-};
-
-constexpr std::array<RegisterOption, 6> kRegisterOptions = {{
-    {"--address", 255, &DetectorStart::address},
-    {"--version", 0xFFFF, &DetectorStart::version},
-    {"--sensitivity", 0xFFFF, &DetectorStart::sensitivity},
-    {"--voltage", 0xFFFF, &DetectorStart::voltage},
-    {"--leak", 0xFFFF, &DetectorStart::leak},
-    {"--alarm", 0xFFFF, &DetectorStart::alarm},
-}};
-
 constexpr unsigned kMaxComNumber = 255;
+
+std::string BadValue(std::string_view name, std::string_view value, const std::string& takes) {
+  return "bad value '" + std::string(value) + "' for " + std::string(name) + " (" + takes + ")";
+}
+
+// Each sets its option from the value; an error text, empty when the value was good.
+using Setter = std::string (*)(SimOptions& options, std::string_view name, std::string_view value);
+
+template <std::uint16_t DetectorStart::*Field, unsigned Max>
+std::string SetStartRegister(SimOptions& options, std::string_view name, std::string_view value) {
+  const auto number = ParseNumber(value, Max);
+  if (!number) return BadValue(name, value, "0 to " + std::to_string(Max));
+  options.start.*Field = static_cast<std::uint16_t>(*number);
+  return {};
+}
 
 std::optional<std::uint16_t> BaudCode(std::string_view text) {
   const auto rate = ParseNumber(text, 1'000'000);
@@ -34,35 +34,57 @@ std::optional<std::uint16_t> BaudCode(std::string_view text) {
   return static_cast<std::uint16_t>(it - kBaudRates.begin());
 }
 
-// Applies one option with its value; returns an error text, empty when it was fine.
-std::string ApplyOption(SimOptions& options, std::string_view name, std::string_view value) {
-  const std::string bad = "bad value '" + std::string(value) + "' for " + std::string(name);
-  for (const auto& option : kRegisterOptions) {
-    if (option.name != name) continue;
-    const auto number = ParseNumber(value, option.max);
-    if (!number) return bad + " (0 to " + std::to_string(option.max) + ")";
-    options.start.*option.field = static_cast<std::uint16_t>(*number);
-    return {};
-  }
-  if (name == "--baud") {
-    const auto code = BaudCode(value);
-    if (!code) return bad + " (1200, 2400, 4800, 9600 or 19200)";
-    options.start.baudCode = *code;
-  } else if (name == "--fault") {
-    const auto fault = ParseFault(value);
-    if (!fault) return bad + " (" + FaultNames() + ")";
-    options.fault = *fault;
-  } else if (name == "--com") {
-    const auto number = ParseNumber(value, kMaxComNumber);
-    if (!number || *number == 0) return bad + " (1 to " + std::to_string(kMaxComNumber) + ")";
-    options.comNumber = static_cast<int>(*number);
-  } else if (name == "--ports-dir") {
-    if (value.empty()) return bad;
-    options.portsDir = value;
-  } else {
-    return "unknown option " + std::string(name);
-  }
+std::string SetBaud(SimOptions& options, std::string_view name, std::string_view value) {
+  const auto code = BaudCode(value);
+  if (!code) return BadValue(name, value, "1200, 2400, 4800, 9600 or 19200");
+  options.start.baudCode = *code;
   return {};
+}
+
+std::string SetFault(SimOptions& options, std::string_view name, std::string_view value) {
+  const auto fault = ParseFault(value);
+  if (!fault) return BadValue(name, value, FaultNames());
+  options.fault = *fault;
+  return {};
+}
+
+std::string SetCom(SimOptions& options, std::string_view name, std::string_view value) {
+  const auto number = ParseNumber(value, kMaxComNumber);
+  if (!number || *number == 0) {
+    return BadValue(name, value, "1 to " + std::to_string(kMaxComNumber));
+  }
+  options.comNumber = static_cast<int>(*number);
+  return {};
+}
+
+std::string SetPortsDir(SimOptions& options, std::string_view name, std::string_view value) {
+  if (value.empty()) return BadValue(name, value, "a folder");
+  options.portsDir = value;
+  return {};
+}
+
+struct ValueOption {
+  std::string_view name;
+  Setter set;
+};
+
+constexpr std::array<ValueOption, 10> kValueOptions = {{
+    {"--address", SetStartRegister<&DetectorStart::address, 255>},
+    {"--version", SetStartRegister<&DetectorStart::version, 0xFFFF>},
+    {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 0xFFFF>},
+    {"--voltage", SetStartRegister<&DetectorStart::voltage, 0xFFFF>},
+    {"--leak", SetStartRegister<&DetectorStart::leak, 0xFFFF>},
+    {"--alarm", SetStartRegister<&DetectorStart::alarm, 0xFFFF>},
+    {"--baud", SetBaud},
+    {"--fault", SetFault},
+    {"--com", SetCom},
+    {"--ports-dir", SetPortsDir},
+}};
+
+const ValueOption* FindValueOption(std::string_view name) {
+  const auto it = std::find_if(kValueOptions.begin(), kValueOptions.end(),
+                               [name](const ValueOption& option) { return option.name == name; });
+  return it == kValueOptions.end() ? nullptr : &*it;
 }
 
 }  // namespace
@@ -87,17 +109,23 @@ ParsedArgs ParseArgs(std::span<const std::string_view> args) {
       parsed.options.verbose = true;
       continue;
     }
-    std::string_view value;
+    std::optional<std::string_view> value;
     if (const auto equals = name.find('='); equals != std::string_view::npos) {
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
+    }
+    // Known first, so that a misspelt option at the end is not said to lack a value.
+    const ValueOption* option = FindValueOption(name);
+    if (option == nullptr) {
+      parsed.error = "unknown option " + std::string(name);
+      break;
+    }
+    if (!value && i + 1 < args.size()) value = args[++i];
+    if (!value) {
       parsed.error = "option " + std::string(name) + " needs a value";
       break;
     }
-    parsed.error = ApplyOption(parsed.options, name, value);
+    parsed.error = option->set(parsed.options, name, *value);
   }
   return parsed;
 }
@@ -123,7 +151,8 @@ std::string Usage() {
       "  --alarm N         register 1 (default 0)\n"
       "  --fault NAME      start with a fault (default none)\n"
       "  --com N           also name the terminal COM N: make the link comN in the ports\n"
-      "                    folder, removed again on exit\n"
+      "                    folder, removed again on exit. Refuses to start when comN is\n"
+      "                    there already, even as a link to an unplugged adapter\n"
       "  --ports-dir DIR   the ports folder (default $XDG_CONFIG_HOME/kl395/ports, or\n"
       "                    ~/.config/kl395/ports)\n"
       "  --verbose, -v     log every request and reply on standard error\n"

@@ -27,9 +27,11 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-void PrintLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
+// Byte for byte, so that nothing in the text can cut the line short of its newline.
+void WriteLine(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
 }
 
 }  // namespace
@@ -84,7 +86,8 @@ bool Simulator::HearConsole(ConsoleInput& console) {
     } else if (!skippingLongLine_) {
       consoleBuffer_ += c;
       if (consoleBuffer_.size() > kMaxConsoleLine) {
-        PrintLine("error: line longer than " + std::to_string(kMaxConsoleLine) + " characters");
+        WriteLine(stdout,
+                  "error: line longer than " + std::to_string(kMaxConsoleLine) + " characters");
         consoleBuffer_.clear();
         skippingLongLine_ = true;
       }
@@ -94,8 +97,8 @@ bool Simulator::HearConsole(ConsoleInput& console) {
 }
 
 bool Simulator::RunConsoleLine(const std::string& line) {
-  const CommandOutcome outcome = RunCommand(model_, line);
-  if (!outcome.reply.empty()) PrintLine(outcome.reply);
+  const CommandOutcome outcome = RunCommand(model_, splitter_.FramesHeard(), line);
+  if (!outcome.reply.empty()) WriteLine(stdout, outcome.reply);
   return !outcome.quit;
 }
 
@@ -124,5 +127,5 @@ void Simulator::SendDue(Clock::time_point now) {
 }
 
 void Simulator::Log(const std::string& text) const {
-  if (verbose_) std::fputs(("kl395-sim: " + text + "\n").c_str(), stderr);
+  if (verbose_) WriteLine(stderr, "kl395-sim: " + text);
 }

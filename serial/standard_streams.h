@@ -1,0 +1,7 @@
+// Standard input, output and error kept apart from the serial line.
+#pragma once
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed. A program started with
+// one of them closed would otherwise get it back from the next open, the serial port's, and
+// write its own messages onto the line to the detector. Call first thing in main.
+void ReserveStandardStreams();
