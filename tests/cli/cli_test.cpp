@@ -3,17 +3,25 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/cli/cli_process.h"
 #include "tests/support/child_process.h"
+#include "tests/support/memory_line.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tools/cli/cli_messages.h"
 #include "tools/cli/cli_options.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(CliArguments, DefaultsAreThoseTheWindowStartsWith) {
   const CliParse parse = ParseCliArguments({"read-status"});
@@ -49,6 +57,15 @@ TEST(CliArguments, SettingsAreCheckedWholeAndInRange) {
       {"set-sensitivity", "0"},
       {"set-sensitivity", "4"},
       {"set-baud", "115200"},
+      {"--port", "256", "read-status"},
+      // Each option once, and the port named one way.
+      {"--baud", "9600", "--baud", "9600", "read-status"},
+      {"--address", "1", "read-status", "--address", "2"},
+      {"--port", "3", "--device", "/dev/ttyUSB0", "read-status"},
+      {"--device", "/dev/ttyUSB0", "--port", "3", "read-status"},
+      {"--device", "/dev/ttyUSB0", "--device", "/dev/ttyUSB1", "read-status"},
+      // An empty path is no device, not "no device given".
+      {"--device", "", "read-status"},
   };
   for (const auto& arguments : refused) {
     const CliParse bad = ParseCliArguments(arguments);
@@ -57,6 +74,62 @@ TEST(CliArguments, SettingsAreCheckedWholeAndInRange) {
     EXPECT_FALSE(bad.helpRequested);
   }
   EXPECT_TRUE(ParseCliArguments({"--help"}).helpRequested);
+  // Beyond the window's COM12, as Windows numbers its ports.
+  EXPECT_EQ(ParseCliArguments({"--port", "255", "read-status"}).options->portNumber, 255);
+}
+
+TEST(CliMessages, ArgumentsAreQuotedPrintableAndShort) {
+  EXPECT_EQ(Quoted("/dev/ttyUSB0"), "'/dev/ttyUSB0'");
+  EXPECT_EQ(Quoted("漏水检测器"), "'漏水检测器'");
+  EXPECT_EQ(Quoted(R"(\\.\COM3)"), R"('\\.\COM3')") << "backslashes are shown as they are";
+  EXPECT_EQ(Quoted("a\nb\x1B[2J\x7F"), "'a\\x0Ab\\x1B[2J\\x7F'");
+  EXPECT_EQ(Quoted("\xC2\x9B"), "'\\xC2\\x9B'") << "a C1 control, which terminals may obey";
+  EXPECT_EQ(Quoted("\xC2\xA0"), "'\xC2\xA0'") << "no-break space, printable";
+  // Not UTF-8: a stray byte, a continuation byte, an overlong '/', a surrogate, past
+  // U+10FFFF, and a sequence cut short.
+  EXPECT_EQ(Quoted("\xFF"), "'\\xFF'");
+  EXPECT_EQ(Quoted("\x80"
+                   "a"),
+            "'\\x80a'");
+  EXPECT_EQ(Quoted("\xC0\xAF"), "'\\xC0\\xAF'");
+  EXPECT_EQ(Quoted("\xED\xA0\x80"), "'\\xED\\xA0\\x80'");
+  EXPECT_EQ(Quoted("\xF4\x90\x80\x80"), "'\\xF4\\x90\\x80\\x80'");
+  EXPECT_EQ(Quoted("\xE6\xBC"), "'\\xE6\\xBC'");
+
+  const std::string eighty(80, 'a');
+  EXPECT_EQ(Quoted(eighty), "'" + eighty + "'");
+  EXPECT_EQ(Quoted(eighty + "b"), "'" + eighty + "'...");
+  EXPECT_LE(Quoted(std::string(100000, '\x01')).size(), 90u);
+
+  // What the parser says about such an argument.
+  const CliParse bad = ParseCliArguments({"--address", "\x1B[2J" + std::string(5000, '9')});
+  ASSERT_FALSE(bad.options);
+  EXPECT_LT(bad.message.size(), 200u) << bad.message;
+  EXPECT_EQ(bad.message.find('\x1B'), std::string::npos) << bad.message;
+  EXPECT_NE(bad.message.find("'\\x1B[2J999"), std::string::npos) << bad.message;
+  EXPECT_NE(ParseCliArguments({"\xFFread"}).message.find("'\\xFFread'"), std::string::npos);
+}
+
+TEST(CliMessages, PortTroubleSaysWhatThePathIs) {
+  CliOptions options;
+  options.devicePath = ::testing::TempDir();
+  const CommError notFound{CommErrorKind::kNotFound, options.devicePath + ": Is a directory"};
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, notFound),
+            "serial port " + Quoted(options.devicePath) + ": is a directory, not a serial device");
+
+  // The backend's message starts with the path, which is not given twice.
+  options.devicePath = "/dev/kl395-" + std::string(300, 'x');
+  const CommError missing{CommErrorKind::kNotFound,
+                          options.devicePath + ": No such file or directory"};
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, missing),
+            "serial port " + Quoted(options.devicePath) + ": not found: No such file or directory");
+
+  options = CliOptions{};
+  options.portNumber = 4;
+  const CommError busy{CommErrorKind::kBusy, "/dev/ttyUSB0: already open elsewhere"};
+  EXPECT_EQ(PortTroubleMessage(options, "/dev/ttyUSB0", busy),
+            "serial port COM4 ('/dev/ttyUSB0'): in use by another program: already open elsewhere");
+  EXPECT_EQ(PortTroubleMessage(options, "", CommError{}).find("serial port COM4: not found"), 0u);
 }
 
 CommandResult RunCli(const std::string& arguments) {
@@ -115,6 +188,69 @@ TEST_F(CliProgramTest, EachKindOfTroubleHasItsExitStatus) {
   EXPECT_EQ(run.status, 3) << run.output;
   EXPECT_NE(run.output.find("in use"), std::string::npos) << run.output;
   close(holder);
+
+  run = RunCli("--device " + ports_.Folder().string() + " read-status");
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("is a directory, not a serial device"), std::string::npos)
+      << run.output;
+  run = RunCli("--port 9 read-status");
+  EXPECT_EQ(run.status, 3) << "no link and no device: " << run.output;
+  // COM1, the default, would be taken for an empty path.
+  ports_.Link(1, sim_.SlavePath());
+  EXPECT_EQ(RunProgram(KL395_CLI_PATH, {"--device", "", "--address", "5", "read-status"}).status,
+            2);
+  EXPECT_EQ(RunCli("--port 3 --device " + sim_.SlavePath() + " --address 5 read-status").status, 2);
+}
+
+TEST(CliHelp, EndsWithANewline) {
+  const CommandResult run = RunCli("--help");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_FALSE(run.output.empty());
+  EXPECT_EQ(run.output.back(), '\n');
+}
+
+// The result may be lost on the way out, to a full disk or a closed pipe; a set-* command
+// has changed the detector by then, and its caller must not take that for a plain success.
+TEST_F(CliProgramTest, AResultThatCannotBeWrittenIsAFailure) {
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const std::vector<std::vector<std::string>> commands = {
+      {"--port", "3", "--address", "5", "read-status"},
+      {"--port", "3", "--address", "5", "set-sensitivity", "1"},
+      {"--port", "3", "search", "9600"},
+      {"--help"},
+  };
+  for (const auto& arguments : commands) {
+    CliProcess cli(arguments, full);
+    EXPECT_EQ(cli.Wait(30s), 4) << ::testing::PrintToString(arguments) << cli.error;
+    EXPECT_NE(cli.error.find("kl395-cli: cannot write the result: No space left on device\n"),
+              std::string::npos)
+        << cli.error;
+  }
+  close(full);
+  EXPECT_EQ(RunCli("--port 3 --address 5 read-sensitivity").output, "sensitivity: 1 (high)\n");
+}
+
+// Started with standard output or error closed, the tool must not get the port in its
+// place and write its messages onto the line to the detector.
+TEST(CliStandardStreams, NothingButTheRequestReachesTheLine) {
+  const std::vector<std::uint8_t> request = WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+  {
+    PtyPair line;
+    CliProcess cli({"--device", line.PortPath(), "read-status"}, CliProcess::kClosed);
+    EXPECT_EQ(line.Receive(request.size(), 10s), request);
+    line.Send(WithCrc({0x01, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02}));
+    EXPECT_EQ(cli.Wait(10s), 0) << cli.error;
+    EXPECT_TRUE(line.Receive(1, 300ms).empty()) << "the result went onto the line";
+  }
+  {
+    PtyPair line;
+    CliProcess cli({"--device", line.PortPath(), "read-status"}, CliProcess::kPiped,
+                   CliProcess::kClosed);
+    EXPECT_EQ(line.Receive(request.size(), 10s), request);
+    EXPECT_EQ(cli.Wait(10s), 1) << "nothing answered";
+    EXPECT_TRUE(line.Receive(1, 300ms).empty()) << "the complaint went onto the line";
+  }
 }
 
 }  // namespace

@@ -1,18 +1,22 @@
 // kl395-cli search: its arguments, and the real program against the simulated detector,
-// including Ctrl-C in the middle of a scan.
+// including stop signals in the middle of a scan.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/child_process.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
 #include "tools/cli/cli_options.h"
@@ -45,80 +49,32 @@ TEST(CliSearchArguments, RatesAreNamedAfterSearchEachOnce) {
   }
 }
 
-// kl395-cli as a child process, its two outputs read apart.
-class CliProcess {
- public:
-  explicit CliProcess(const std::vector<std::string>& arguments) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    pid_ =
-        SpawnProgram(KL395_CLI_PATH, arguments, {{STDOUT_FILENO, out[1]}, {STDERR_FILENO, err[1]}});
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~CliProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
+// Whether later opens of the terminal would be refused as busy: the exclusive flag our
+// backend sets at open outlives a process that ends without clearing it, for as long as
+// the other end stays open. (Root's opens pass it, so the flag itself is read.) Write-only,
+// so as not to count as another reader of the line, which the tool refuses as busy.
+bool HeldExclusive(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY;
+  int exclusive = 0;
+  const bool held = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+  close(fd);
+  return held;
+}
 
-  // Reads both outputs until standard error holds `text` or the time is up.
-  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (error.find(text) == std::string::npos) {
-      if (Clock::now() > deadline || !ReadSome(deadline)) return false;
-    }
-    return true;
+// Waits until the tool holds the port, that is, an exchange or probe is under way.
+bool WaitUntilHeld(const std::string& path) {
+  const auto deadline = Clock::now() + 10s;
+  while (!HeldExclusive(path)) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
   }
-  void Interrupt() { kill(pid_, SIGINT); }
-  // Reads both outputs to their end; the exit status, or -1 if it did not end in time.
-  int Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (ReadSome(deadline)) {
-    }
-    int status = 0;
-    if (Clock::now() > deadline || waitpid(pid_, &status, 0) != pid_) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  return true;
+}
 
-  std::string output;
-  std::string error;
-
- private:
-  // False once both outputs have ended or the deadline has passed.
-  bool ReadSome(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if ((out_ < 0 && err_ < 0) || left.count() <= 0) return false;
-    pollfd fds[] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0) return false;
-    Drain(fds[0], out_, output);
-    Drain(fds[1], err_, error);
-    return true;
-  }
-  static void Drain(const pollfd& polled, int& fd, std::string& text) {
-    if (!polled.revents) return;
-    char buffer[512];
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      text.append(buffer, static_cast<std::size_t>(count));
-      return;
-    }
-    close(fd);
-    fd = -1;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-};
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 class CliSearchTest : public ::testing::Test {
  protected:
@@ -145,29 +101,90 @@ TEST_F(CliSearchTest, PrintsTheRateAndAddressThatAnsweredAfterTheMisses) {
             "no reply at 2400 baud from address 2\n");
 }
 
-TEST_F(CliSearchTest, CtrlCStopsAfterTheProbeUnderWay) {
-  Start({"--address", "200"});
-  CliProcess cli({"--port", "3", "search", "9600"});
-  ASSERT_TRUE(cli.WaitForError("from address 0\n", 10s)) << cli.error;
-  const auto pressed = Clock::now();
-  cli.Interrupt();
+// Ctrl-C, SIGTERM and SIGHUP end the search after the probe under way, and a second signal
+// ends it at once; either way the port is free again, though nothing answers on the line
+// and its other end stays open.
+TEST(CliStopSignals, EndTheSearchWithThePortFree) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    PtyPair line;
+    CliProcess cli({"--device", line.PortPath(), "search", "9600"});
+    ASSERT_TRUE(cli.WaitForError("from address 0\n", 10s)) << cli.error;
+    ASSERT_TRUE(WaitUntilHeld(line.PortPath()));
+    const auto sent = Clock::now();
+    cli.Signal(signal);
+    EXPECT_EQ(cli.Wait(10s), 130) << cli.error;
+    EXPECT_LT(Clock::now() - sent, 3s) << "within about one probe";
+    EXPECT_TRUE(cli.output.empty());
+    EXPECT_TRUE(EndsWith(cli.error, "kl395-cli: search stopped\n")) << cli.error;
+    EXPECT_FALSE(HeldExclusive(line.PortPath()));
+  }
+  PtyPair line;
+  CliProcess cli({"--device", line.PortPath(), "search", "9600"});
+  ASSERT_TRUE(WaitUntilHeld(line.PortPath()));
+  cli.Signal(SIGINT);
+  std::this_thread::sleep_for(50ms);  // two signals, not one pending twice
+  cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(10s), 130) << cli.error;
-  EXPECT_LT(Clock::now() - pressed, 3s) << "within about one probe";
-  EXPECT_TRUE(cli.output.empty());
-  const std::string stopped = "kl395-cli: search stopped\n";
-  ASSERT_GE(cli.error.size(), stopped.size());
-  EXPECT_EQ(cli.error.substr(cli.error.size() - stopped.size()), stopped) << cli.error;
+  EXPECT_TRUE(EndsWith(cli.error, "kl395-cli: stopped at once\n")) << cli.error;
+  EXPECT_FALSE(HeldExclusive(line.PortPath()));
+}
+
+// A single command lets its exchange end, then stops; a second signal does not wait for it.
+TEST(CliStopSignals, EndASingleCommandWithThePortFree) {
+  {
+    PtyPair line;
+    CliProcess cli({"--device", line.PortPath(), "read-status"});
+    ASSERT_TRUE(WaitUntilHeld(line.PortPath()));
+    cli.Signal(SIGTERM);
+    EXPECT_EQ(cli.Wait(10s), 130) << cli.error;
+    EXPECT_EQ(cli.error, "kl395-cli: no valid reply from the detector\nkl395-cli: stopped\n");
+    EXPECT_FALSE(HeldExclusive(line.PortPath()));
+  }
+  PtyPair line;
+  CliProcess cli({"--device", line.PortPath(), "read-status"});
+  ASSERT_TRUE(WaitUntilHeld(line.PortPath()));
+  cli.Signal(SIGTERM);
+  std::this_thread::sleep_for(50ms);
+  cli.Signal(SIGHUP);
+  EXPECT_EQ(cli.Wait(10s), 130) << cli.error;
+  EXPECT_EQ(cli.error, "kl395-cli: stopped at once\n");
+  EXPECT_FALSE(HeldExclusive(line.PortPath()));
 }
 
 TEST_F(CliSearchTest, MissingPortEndsTheSearchWithItsStatus) {
   Start({});
   CliProcess cli({"--port", "4", "search"});
   EXPECT_EQ(cli.Wait(10s), 3);
-  EXPECT_NE(cli.error.find("COM4: not found"), std::string::npos) << cli.error;
+  EXPECT_NE(cli.error.find("COM4 ('/dev/kl395-no-such-device'): not found"), std::string::npos)
+      << cli.error;
 
   CliProcess device({"--device", "/dev/kl395-no-such-device", "search", "1200"});
   EXPECT_EQ(device.Wait(10s), 3);
   EXPECT_TRUE(device.output.empty());
+
+  CliProcess unlinked({"--port", "7", "search", "1200"});
+  EXPECT_EQ(unlinked.Wait(10s), 3);
+  EXPECT_NE(unlinked.error.find("COM7: not found"), std::string::npos) << unlinked.error;
+}
+
+// COM n is looked up once, at the start: with its link gone mid-scan, the probes go on on
+// the same terminal, and end as port trouble only once that terminal is gone, never falling
+// through to another device (the device folder stands in for /dev, and holds none).
+TEST(CliSearchPort, ComNumberIsResolvedOnceAtTheStart) {
+  TempPortsDir ports;
+  PtyPair line;
+  ports.Link(3, line.PortPath());
+  CliProcess cli({"--port", "3", "search", "9600"});
+  ASSERT_TRUE(cli.WaitForError("from address 0\n", 10s)) << cli.error;
+  std::filesystem::remove(ports.Folder() / "com3");
+  ASSERT_TRUE(cli.WaitForError("from address 2\n", 10s)) << cli.error;
+  ASSERT_TRUE(WaitUntilHeld(line.PortPath())) << "still probing the same terminal";
+  line.Pull();
+  EXPECT_EQ(cli.Wait(10s), 3) << cli.error;
+  EXPECT_NE(cli.error.find("kl395-cli: serial port COM3 ('" + line.PortPath() + "'): not found"),
+            std::string::npos)
+      << cli.error;
 }
 
 }  // namespace

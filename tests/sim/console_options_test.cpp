@@ -65,7 +65,6 @@ TEST(SimConsole, WhatIsQuotedBackIsEscapedAndCut) {
       {"leak 1\0"s, "'1\\x00'"},
       {"fault \x1b[2J", "'\\x1B[2J'"},
       {"set \x7f 1", "'\\x7F'"},
-      {"a\\b", "'a\\\\b'"},                   // a backslash stays tellable from an escape
       {"\xff\xfe", "'\\xFF\\xFE'"},           // not UTF-8 at all
       {"\xe6\xbc", "'\\xE6\\xBC'"},           // a character cut short
       {"\xc0\xaf", "'\\xC0\\xAF'"},           // an overlong '/'
@@ -160,6 +159,23 @@ TEST(SimOptions, HelpPointsToTheFaultsWhereTheyAre) {
       usage.substr(command + 1, usage.find('\n', command + 1) - command);
   EXPECT_LT(faults, command);
   EXPECT_NE(commandLine.find("above"), std::string::npos) << commandLine;
+}
+
+TEST(SimOptions, EveryFaultIsInTheHelpAndSelectableBothWays) {
+  const std::string usage = Usage();
+  const std::size_t start = usage.find("\nFaults:\n");
+  const std::string faultList = usage.substr(start, usage.find("\n\n", start) - start);
+  std::istringstream names(FaultNames());
+  for (std::string name; std::getline(names >> std::ws, name, ',');) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(faultList.find("\n  " + name + " "), std::string::npos);
+    const ParsedArgs parsed = Parse({"--fault", name});
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_EQ(FaultName(parsed.options.fault), name);
+    DetectorModel detector(DetectorStart{});
+    EXPECT_EQ(RunCommand(detector, 0, "fault " + name).reply, "ok fault " + name);
+    EXPECT_EQ(FaultName(detector.fault()), name);
+  }
 }
 
 }  // namespace

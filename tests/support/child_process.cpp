@@ -33,10 +33,12 @@ std::vector<std::string> Words(const std::string& text) {
 }
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::vector<std::pair<int, int>>& streams) {
+                   const std::vector<std::pair<int, int>>& streams,
+                   const std::vector<int>& closed) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (const auto& [child, ours] : streams) posix_spawn_file_actions_adddup2(&actions, ours, child);
+  for (const int child : closed) posix_spawn_file_actions_addclose(&actions, child);
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argp;

@@ -18,7 +18,9 @@ CommandResult RunProgram(const std::string& program, const std::vector<std::stri
 // The blank-separated words of `text`, for writing a command line as one string.
 std::vector<std::string> Words(const std::string& text);
 
-// Starts the program with each (child descriptor, our descriptor) pair of `streams` in place;
-// returns its process id, or -1 when it could not be started.
+// Starts the program with each (child descriptor, our descriptor) pair of `streams` in place
+// and the child descriptors listed in `closed` closed; returns its process id, or -1 when it
+// could not be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::vector<std::pair<int, int>>& streams);
+                   const std::vector<std::pair<int, int>>& streams,
+                   const std::vector<int>& closed = {});

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <string_view>
 #include <utility>
 
 #include "device/detector.h"
+#include "tools/cli/cli_messages.h"
 
 namespace {
 
@@ -47,14 +49,14 @@ std::string CheckRange(const std::string& what, const std::string& text, std::op
                        int low, int high) {
   if (!value || *value < low || *value > high) {
     return what + " must be a whole number from " + std::to_string(low) + " to " +
-           std::to_string(high) + ", not '" + text + "'";
+           std::to_string(high) + ", not " + Quoted(text);
   }
   return {};
 }
 
 std::string CheckBaud(const std::string& what, const std::string& text, std::optional<int> value) {
   if (!value || BaudCode(*value) < 0) {
-    return what + " must be one of 1200, 2400, 4800, 9600, 19200, not '" + text + "'";
+    return what + " must be one of 1200, 2400, 4800, 9600, 19200, not " + Quoted(text);
   }
   return {};
 }
@@ -113,52 +115,78 @@ std::string CheckCommandValues(const CommandName& command, const std::vector<std
   return {};
 }
 
+constexpr std::array<const char*, 4> kOptions = {"--port", "--device", "--baud", "--address"};
+
+// Takes an option's value into the options; returns the complaint or "".
+std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
+  const std::optional<int> number = ParseWhole(text);
+  std::string complaint;
+  if (option == "--device") {
+    if (text.empty()) return "--device needs the path of a serial device, not an empty one";
+    options->devicePath = text;
+  } else if (option == "--port") {
+    complaint = CheckRange("--port", text, number, 1, 255);
+    if (complaint.empty()) options->portNumber = *number;
+  } else if (option == "--baud") {
+    complaint = CheckBaud("--baud", text, number);
+    if (complaint.empty()) options->baudRate = *number;
+  } else {
+    complaint = CheckRange("--address", text, number, 0, 255);
+    if (complaint.empty()) options->address = *number;
+  }
+  return complaint;
+}
+
+bool IsGiven(const std::vector<std::string>& given, std::string_view option) {
+  return std::find(given.begin(), given.end(), option) != given.end();
+}
+
+// A second value, or a port named both ways, is more likely a slip in a script than a wish,
+// so the tool refuses to choose between them.
+std::string CheckGivenOnce(const std::string& option, const std::vector<std::string>& given) {
+  if (IsGiven(given, option)) return option + " is given twice";
+  const bool namesPort = option == "--port" || option == "--device";
+  if (namesPort && (IsGiven(given, "--port") || IsGiven(given, "--device"))) {
+    return "--port and --device both name the port; give one of them";
+  }
+  return {};
+}
+
 }  // namespace
 
 CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
   CliOptions options;
-  bool rateOrAddressGiven = false;
+  std::vector<std::string> given;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "-h" || argument == "--help") return CliParse{std::nullopt, CliUsage(), true};
-    const bool isOption = argument == "--port" || argument == "--device" || argument == "--baud" ||
-                          argument == "--address";
-    if (!isOption) {
-      if (argument.starts_with("--")) return Refuse("unknown option '" + argument + "'");
+    if (std::find(kOptions.begin(), kOptions.end(), argument) == kOptions.end()) {
+      if (argument.starts_with("--")) return Refuse("unknown option " + Quoted(argument));
       words.push_back(argument);
       continue;
     }
     if (i + 1 == arguments.size()) return Refuse(argument + " needs a value");
-    rateOrAddressGiven |= argument == "--baud" || argument == "--address";
-    const std::string& text = arguments[++i];
-    const std::optional<int> number = ParseWhole(text);
-    std::string complaint;
-    if (argument == "--device") {
-      options.devicePath = text;
-    } else if (argument == "--port") {
-      complaint = CheckRange("--port", text, number, 1, 255);
-      if (complaint.empty()) options.portNumber = *number;
-    } else if (argument == "--baud") {
-      complaint = CheckBaud("--baud", text, number);
-      if (complaint.empty()) options.baudRate = *number;
-    } else {
-      complaint = CheckRange("--address", text, number, 0, 255);
-      if (complaint.empty()) options.address = *number;
+    if (auto complaint = CheckGivenOnce(argument, given); !complaint.empty()) {
+      return Refuse(complaint);
     }
-    if (!complaint.empty()) return Refuse(complaint);
+    given.push_back(argument);
+    if (auto complaint = TakeOption(argument, arguments[++i], &options); !complaint.empty()) {
+      return Refuse(complaint);
+    }
   }
   if (words.empty()) return Refuse("no command given");
   auto known = std::find_if(kCommands.begin(), kCommands.end(),
                             [&](const CommandName& c) { return words[0] == c.name; });
-  if (known == kCommands.end()) return Refuse("unknown command '" + words[0] + "'");
+  if (known == kCommands.end()) return Refuse("unknown command " + Quoted(words[0]));
   options.command = known->command;
   if (auto complaint =
           CheckCommandValues(*known, std::vector(words.begin() + 1, words.end()), &options);
       !complaint.empty()) {
     return Refuse(complaint);
   }
-  if (options.command == CliCommand::kSearch && rateOrAddressGiven) {
+  if (options.command == CliCommand::kSearch &&
+      (IsGiven(given, "--baud") || IsGiven(given, "--address"))) {
     return Refuse(
         "search finds the baud rate and address itself, so --baud and --address do "
         "not apply; name the rates to try after search instead");
@@ -174,11 +202,12 @@ std::string CliUsage() {
          "Talks to one water-leak detector over Modbus RTU (8N1).\n"
          "\n"
          "options:\n"
-         "  --port N        COM port number (default 1); on Linux COM N is the link\n"
-         "                  ~/.config/kl395/ports/comN, else the N-th serial device\n"
+         "  --port N        COM port number, 1 to 255 (default 1); on Linux COM N is the\n"
+         "                  link ~/.config/kl395/ports/comN, else the N-th serial device\n"
          "  --device PATH   serial device to use instead of a COM number\n"
          "  --baud RATE     1200, 2400, 4800, 9600 (default) or 19200\n"
          "  --address A     the detector's slave address, 0 to 255 (default 1)\n"
+         "  Each option at most once, and --port or --device, not both.\n"
          "\n"
          "commands:\n"
          "  read-status          leak state and alarm type\n"
@@ -192,8 +221,12 @@ std::string CliUsage() {
          "                       address from 0 to 255 at each RATE (all five if none is\n"
          "                       named) until one answers, printing its baud rate and\n"
          "                       address; each probe takes about half a second, a full scan\n"
-         "                       about eleven minutes. Ctrl-C stops after the probe under way\n"
+         "                       about eleven minutes\n"
+         "\n"
+         "Ctrl-C (or SIGTERM, SIGHUP) stops the tool once the exchange or probe under way\n"
+         "has ended; a second one ends it at once. Either way the port is left free.\n"
          "\n"
          "exit status: 0 done, 1 no valid reply from the detector, 2 bad arguments,\n"
-         "3 serial port missing or busy, 130 search stopped by Ctrl-C\n";
+         "3 serial port missing or busy, 4 the result could not be written to standard\n"
+         "output, 130 stopped by Ctrl-C, SIGTERM or SIGHUP\n";
 }

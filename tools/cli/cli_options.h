@@ -6,6 +6,17 @@
 #include <string>
 #include <vector>
 
+// The tool's exit statuses, as CliUsage() lists them. 130: the shells' status for a program
+// ended by Ctrl-C, kept for every stop signal.
+enum ExitCode {
+  kDone = 0,
+  kNoReply = 1,
+  kBadArguments = 2,
+  kPortTrouble = 3,
+  kOutputLost = 4,
+  kInterrupted = 130,
+};
+
 enum class CliCommand {
   kReadStatus,
   kReadVersion,
@@ -34,7 +45,7 @@ struct CliParse {
   bool helpRequested = false;
 };
 
+// Each option at most once, and --port or --device, not both.
 CliParse ParseCliArguments(const std::vector<std::string>& arguments);
 
 std::string CliUsage();
-

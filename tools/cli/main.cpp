@@ -1,19 +1,22 @@
 // kl395-cli: the detector's operations from the command line, for scripts, headless
 // monitoring and quick checks without the window.
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/detector.h"
 #include "search/search_messages.h"
 #include "search/search_worker.h"
+#include "serial/standard_streams.h"
+#include "tools/cli/cli_messages.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/stop_signals.h"
+#include "ui/number_text.h"
 
 namespace {
-
-// 130: the shells' status for a program ended by Ctrl-C.
-enum ExitCode { kDone = 0, kNoReply = 1, kBadArguments = 2, kPortTrouble = 3, kInterrupted = 130 };
 
 const char* AlarmName(unsigned alarmType) {
   switch (alarmType) {
@@ -43,91 +46,82 @@ const char* SensitivityName(unsigned value) {
   }
 }
 
-const char* PortTroubleReason(CommErrorKind kind) {
-  switch (kind) {
-    case CommErrorKind::kBusy:
-      return "in use by another program";
-    case CommErrorKind::kPermission:
-      return "not permitted";
-    case CommErrorKind::kConfiguration:
-      return "refused the line settings";
-    default:
-      return "not found";
-  }
+// The device the options name, resolved once: COM n is looked up at the start, so that a
+// link that changes mid-scan cannot send later probes to another device. Empty when COM n
+// has none.
+std::string ChosenDevice(const CliOptions& options) {
+  return options.devicePath.empty() ? CommPortDevice(options.portNumber) : options.devicePath;
 }
 
-int NoReply() {
-  std::fprintf(stderr, "kl395-cli: no valid reply from the detector\n");
-  return kNoReply;
-}
-
-int Report(bool ok, const char* done) {
-  if (!ok) return NoReply();
-  std::printf("%s\n", done);
-  return kDone;
-}
-
-CommHandle OpenPort(const CliOptions& options, int baudRate) {
-  return options.devicePath.empty() ? OpenCommPort(options.portNumber, baudRate)
-                                    : OpenCommDevice(options.devicePath, baudRate);
+CommHandle OpenDevice(const std::string& device, int baudRate) {
+  return device.empty() ? CommHandle() : OpenCommDevice(device, baudRate);
 }
 
 // Tells why the port did not open, from the error of this thread's last open.
-int PortTrouble(const CliOptions& options) {
-  const std::string name =
-      options.devicePath.empty() ? "COM" + std::to_string(options.portNumber) : options.devicePath;
-  const CommError& error = LastCommError();
-  std::fprintf(stderr, "kl395-cli: serial port %s: %s%s%s\n", name.c_str(),
-               PortTroubleReason(error.kind), error.message.empty() ? "" : ": ",
-               error.message.c_str());
+int PortTrouble(const CliOptions& options, const std::string& device) {
+  std::fprintf(stderr, "kl395-cli: %s\n",
+               PortTroubleMessage(options, device, LastCommError()).c_str());
   return kPortTrouble;
 }
 
-int RunCommand(CommHandle port, const CliOptions& options) {
+// The lines a single command prints; nothing when no valid reply came.
+std::optional<std::string> Exchange(CommHandle port, const CliOptions& options) {
   const int address = options.address;
+  const auto done = [](bool ok, const char* text) {
+    return ok ? std::optional<std::string>(text) : std::nullopt;
+  };
   switch (options.command) {
     case CliCommand::kReadStatus: {
-      auto status = ReadStatus(port, address);
-      if (!status) return NoReply();
-      std::printf("leak: %s\nalarm: %u (%s)\n", status->leak ? "yes" : "no",
-                  unsigned{status->alarmType}, AlarmName(status->alarmType));
-      return kDone;
+      const auto status = ReadStatus(port, address);
+      if (!status) return std::nullopt;
+      return FormatText("leak: %s\nalarm: %u (%s)\n", status->leak ? "yes" : "no",
+                        unsigned{status->alarmType}, AlarmName(status->alarmType));
     }
     case CliCommand::kReadVersion: {
-      auto version = ReadVersion(port, address);
-      if (!version) return NoReply();
-      std::printf("version: %.1f\n", *version);
-      return kDone;
+      const auto version = ReadVersion(port, address);
+      if (!version) return std::nullopt;
+      return FormatOneDecimal("version: %.1f\n", *version);
     }
     case CliCommand::kReadSensitivity: {
-      auto value = ReadSensitivity(port, address);
-      if (!value) return NoReply();
-      std::printf("sensitivity: %u (%s)\n", unsigned{*value}, SensitivityName(*value));
-      return kDone;
+      const auto value = ReadSensitivity(port, address);
+      if (!value) return std::nullopt;
+      return FormatText("sensitivity: %u (%s)\n", unsigned{*value}, SensitivityName(*value));
     }
     case CliCommand::kReadVoltage: {
-      auto volts = ReadVoltage(port, address);
-      if (!volts) return NoReply();
-      std::printf("voltage: %.1f V\n", static_cast<double>(*volts));
-      return kDone;
+      const auto volts = ReadVoltage(port, address);
+      if (!volts) return std::nullopt;
+      return FormatOneDecimal("voltage: %.1f V\n", static_cast<double>(*volts));
     }
     case CliCommand::kSetSensitivity:
-      return Report(WriteSensitivity(port, address, options.value), "sensitivity set");
+      return done(WriteSensitivity(port, address, options.value), "sensitivity set\n");
     case CliCommand::kSetAddress:
-      return Report(WriteAddress(port, address, options.value), "address set");
+      return done(WriteAddress(port, address, options.value), "address set\n");
     case CliCommand::kSetBaud:
-      return Report(WriteBaudCode(port, address, BaudCode(options.value)), "baud rate set");
+      return done(WriteBaudCode(port, address, BaudCode(options.value)), "baud rate set\n");
     case CliCommand::kSearch:
-      break;  // RunSearch opens the port itself, at each rate
+      break;  // RunSearch probes on ports of its own
   }
-  return kBadArguments;
+  return std::nullopt;
 }
 
-// The worker tests the flag before each probe, so the probe under way still ends and reports.
-// A second Ctrl-C ends the program at once.
-void StopSearch(int) {
-  g_searchActive = 0;
-  std::signal(SIGINT, SIG_DFL);
+// One exchange. The port is closed before anything is printed, so that no write of ours,
+// not even one that ends the program (SIGPIPE), happens while the port is held.
+int RunCommand(const CliOptions& options, const std::string& device) {
+  CatchStopSignals();
+  const CommHandle port = OpenDevice(device, options.baudRate);
+  if (!port) return PortTrouble(options, device);
+  const std::optional<std::string> result = Exchange(port, options);
+  CloseCommPort(port);
+  if (result) {
+    std::fputs(result->c_str(), stdout);
+  } else {
+    std::fprintf(stderr, "kl395-cli: no valid reply from the detector\n");
+  }
+  if (StopRequested()) {
+    std::fprintf(stderr, "kl395-cli: stopped\n");
+    return kInterrupted;
+  }
+  return result ? kDone : kNoReply;
 }
 
 bool PrintProgress(int message) {
@@ -139,15 +133,16 @@ bool PrintProgress(int message) {
 
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
 // are this thread's.
-int RunSearch(const CliOptions& options) {
+int RunSearch(const CliOptions& options, const std::string& device) {
+  if (device.empty()) return PortTrouble(options, device);
   g_searchRateEnabled = options.searchRates;
   g_searchError.clear();
   g_searchActive = 1;
-  std::signal(SIGINT, StopSearch);
+  CatchStopSignals();
   // The port trouble is told below in the command line's own words, not the window's.
   const SearchWindow reports{PrintProgress, [](std::string_view) {}};
   const SearchEnd end =
-      SearchWorker(reports, [&](int, int baudRate) { return OpenPort(options, baudRate); });
+      SearchWorker(reports, [&](int, int baudRate) { return OpenDevice(device, baudRate); });
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
@@ -159,29 +154,42 @@ int RunSearch(const CliOptions& options) {
       std::fprintf(stderr, "kl395-cli: search stopped\n");
       return kInterrupted;
     case SearchEnd::kPortTrouble:
-      return PortTrouble(options);
+      return PortTrouble(options, device);
   }
   return kNoReply;
+}
+
+int BadArguments(const std::string& complaint) {
+  std::fprintf(stderr, "kl395-cli: %s\n(kl395-cli --help lists the options)\n", complaint.c_str());
+  return kBadArguments;
+}
+
+// A result is only done once it has reached standard output: a full disk or a failing device
+// must not pass for success, least of all after a set-* command has changed the detector.
+int FinishOutput(int status) {
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int flushError = errno;
+  if (std::fclose(stdout) == 0 && flushed) return status;
+  std::fprintf(stderr, "kl395-cli: cannot write the result: %s\n",
+               std::strerror(flushed ? errno : flushError));
+  return kOutputLost;
+}
+
+int Run(const CliParse& parse) {
+  if (parse.helpRequested) {
+    std::fputs(parse.message.c_str(), stdout);
+    return kDone;
+  }
+  if (!parse.options) return BadArguments(parse.message);
+  const CliOptions& options = *parse.options;
+  const std::string device = ChosenDevice(options);
+  return options.command == CliCommand::kSearch ? RunSearch(options, device)
+                                                : RunCommand(options, device);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const CliParse parse = ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc));
-  if (!parse.options) {
-    if (parse.helpRequested) {
-      std::fputs(parse.message.c_str(), stdout);
-      return kDone;
-    }
-    std::fprintf(stderr, "kl395-cli: %s\n(kl395-cli --help lists the options)\n",
-                 parse.message.c_str());
-    return kBadArguments;
-  }
-  const CliOptions& options = *parse.options;
-  if (options.command == CliCommand::kSearch) return RunSearch(options);
-  const CommHandle port = OpenPort(options, options.baudRate);
-  if (!port) return PortTrouble(options);
-  const int result = RunCommand(port, options);
-  CloseCommPort(port);
-  return result;
+  ReserveStandardStreams();
+  return FinishOutput(Run(ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc))));
 }

@@ -5,12 +5,11 @@
 
 #include "device/detector.h"
 #include "tools/sim/options.h"
+#include "tools/text/printable_text.h"
 
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r";
-// Enough of a mistyped line to recognise it, while keeping the answer one short line.
-constexpr std::size_t kMaxQuotedCharacters = 80;
 
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;
@@ -27,64 +26,6 @@ std::string_view Trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `text` (no overlong form,
-// surrogate or code point past U+10FFFF); 0 when it is not one.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned lead = at(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || at(1) < low || at(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((at(i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-// The length of the character at the start of `text` when it can be shown as it is: 0 for a
-// control character (C0, DEL or C1), a backslash or a byte that is not valid UTF-8 there.
-std::size_t ShowableLength(std::string_view text) {
-  const std::size_t length = Utf8SequenceLength(text);
-  const auto lead = static_cast<unsigned char>(text[0]);
-  if (length == 1 && (lead < 0x20 || lead == 0x7F || lead == '\\')) return 0;
-  if (length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0) return 0;
-  return length;
-}
-
-std::string EscapedByte(char byte) {
-  if (byte == '\\') return "\\\\";
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  const auto value = static_cast<unsigned char>(byte);
-  return {'\\', 'x', kDigits[value >> 4], kDigits[value & 0xF]};
-}
-
-// What the user typed, in quotes, fit for one answer line: no byte that could end or garble
-// it, and no more than kMaxQuotedCharacters characters, with "..." after a cut.
-std::string Quoted(std::string_view text) {
-  std::string quoted = "'";
-  for (std::size_t shown = 0; !text.empty() && shown < kMaxQuotedCharacters; ++shown) {
-    const std::size_t length = ShowableLength(text);
-    quoted += length == 0 ? EscapedByte(text[0]) : std::string(text.substr(0, length));
-    text.remove_prefix(std::max<std::size_t>(length, 1));
-  }
-  return quoted + (text.empty() ? "'" : "'...");
 }
 
 CommandOutcome Error(const std::string& why) {

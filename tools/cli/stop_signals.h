@@ -1,0 +1,11 @@
+// Stopping kl395-cli from outside: Ctrl-C, and on POSIX SIGTERM and SIGHUP as well. The first
+// asks the tool to stop once the exchange under way has ended, so that the port is closed
+// as usual; a second ends it at once, with its ports released first.
+#pragma once
+
+// Installs the handlers; call before the first port is opened. A stop also clears
+// g_searchActive, which a search tests before each probe.
+void CatchStopSignals();
+
+// Whether a stop has been asked for.
+bool StopRequested();

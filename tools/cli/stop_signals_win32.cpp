@@ -1,0 +1,27 @@
+#include <atomic>
+#include <csignal>
+
+#include "search/search_worker.h"
+#include "tools/cli/stop_signals.h"
+
+namespace {
+
+std::atomic<int> g_stopRequested = 0;
+
+// Windows runs the handler on a thread of its own. A second Ctrl-C takes the default action,
+// which ends the process; its handles, the port's among them, end with it.
+void OnStopSignal(int signal) {
+  g_stopRequested = 1;
+  g_searchActive = 0;
+  std::signal(signal, SIG_DFL);
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  std::signal(SIGINT, OnStopSignal);
+}
+
+bool StopRequested() {
+  return g_stopRequested != 0;
+}
