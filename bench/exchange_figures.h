@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -17,16 +18,29 @@ inline double Milliseconds(BenchClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Adds the times of `repeats` runs of `once` to `times`, in milliseconds; false as soon as
+// a run fails.
+inline bool TimeRuns(int repeats, const std::function<bool()>& once, std::vector<double>& times) {
+  for (int i = 0; i < repeats; ++i) {
+    const auto start = BenchClock::now();
+    if (!once()) return false;
+    times.push_back(Milliseconds(BenchClock::now() - start));
+  }
+  return true;
+}
+
+// The median of the times, which it reorders; -1 when there are none.
+inline double Median(std::vector<double>& times) {
+  if (times.empty()) return -1;
+  const auto middle = times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2);
+  std::nth_element(times.begin(), middle, times.end());
+  return *middle;
+}
+
 // The median time of `repeats` runs of `once`, in milliseconds; -1 if any run failed.
 inline double MedianMs(int repeats, const std::function<bool()>& once) {
   std::vector<double> times;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = BenchClock::now();
-    if (!once()) return -1;
-    times.push_back(Milliseconds(BenchClock::now() - start));
-  }
-  std::nth_element(times.begin(), times.begin() + repeats / 2, times.end());
-  return times[static_cast<std::size_t>(repeats / 2)];
+  return TimeRuns(repeats, once, times) ? Median(times) : -1;
 }
 
 // One ReadStatus exchange on a port kept open, median of `repeats`.

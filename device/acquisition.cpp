@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "device/detector.h"
+#include "device/held_port.h"
+#include "device/poll_record.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "serial/comm_port.h"
@@ -23,19 +25,38 @@ namespace {
 // periods run at it rather than flooding the line or stalling the timer.
 constexpr int kMinimumPeriodMs = 10;
 constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
+constexpr int kReadingShownBy[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP, IDC_LEAK_TEXT};
+
+HeldPort& Held() {
+  static HeldPort port;
+  return port;
+}
+
+PollRecord& Record() {
+  static PollRecord record;
+  return record;
+}
+
+void ShowReadingTips(ui::Window& window) {
+  const std::string tip = Record().ReadingTip();
+  for (int control : kReadingShownBy) window.SetToolTip(control, tip);
+}
 
 void ShowCount(ui::Window& window, int controlId, std::uint64_t count) {
   window.SetText(controlId, std::to_string(count));
 }
 
 void StartAcquisition(ui::Window& window) {
-  g_commHandle = OpenCommPort(SelectedPortNumber(window), SelectedBaudRate(window));
+  Held().Open(SelectedPortNumber(window), {}, SelectedBaudRate(window));
+  g_commHandle = Held().handle();
   if (!g_commHandle) {
     window.MessageBox(text::kAcquisitionPortTrouble);
     return;
   }
   g_pollSuccessCount = 0;
   g_pollFailureCount = 0;
+  Record().Restart();
+  window.SetToolTip(IDC_FAILURE_COUNT, {});
   EnableAcquisitionBusyGroup(window, false);
   ShowCount(window, IDC_SUCCESS_COUNT, 0);
   ShowCount(window, IDC_FAILURE_COUNT, 0);
@@ -48,11 +69,12 @@ void StopAcquisition(ui::Window& window) {
   window.KillTimer();
   EnableAcquisitionBusyGroup(window, true);
   window.SetText(IDC_ACQUIRE_BUTTON, text::kStartAcquisition);
-  CloseCommPort(g_commHandle);
+  Held().Close();
   window.SetIcon(IDC_OPTICAL_LAMP, IDI_LAMP_OFF);
   window.SetIcon(IDC_PROBE_LAMP, IDI_LAMP_OFF);
   window.SetIcon(IDC_LEAK_LAMP, IDI_LAMP_OFF);
   window.SetText(IDC_LEAK_TEXT, text::kNoAlarm);
+  for (int control : kReadingShownBy) window.SetToolTip(control, {});  // no reading shown
 }
 
 void ShowLeak(ui::Window& window, bool leak) {
@@ -79,6 +101,14 @@ void ShowVoltage(ui::Window& window, int address) {
                  FormatOneDecimal(text::kVoltageFormat, static_cast<double>(*volts)));
 }
 
+// A failed poll, or one that could not be made: the line went and has not come back yet.
+ExchangeOutcome FailedPoll(bool made) {
+  if (made) return LastExchangeOutcome();
+  ExchangeOutcome outcome;
+  outcome.result = ExchangeResult::kLineGone;
+  return outcome;
+}
+
 }  // namespace
 
 void MonitorDialog::OnAcquireButton(ui::Window& window) {
@@ -92,13 +122,24 @@ void MonitorDialog::OnAcquireButton(ui::Window& window) {
 
 void MonitorDialog::OnTimer(ui::Window& window) {
   const int address = SlaveAddress(window);
-  const auto status = ReadStatus(g_commHandle, address);
+  // The polls keep the port and rate of the start; after the line went, each one tries to
+  // open them again.
+  const CommHandle port = Held().ForPoll();
+  if (port) g_commHandle = port;
+  const auto status = port ? ReadStatus(g_commHandle, address) : std::nullopt;
+  const auto now = PollRecord::Clock::now();
   if (!status) {
     ShowCount(window, IDC_FAILURE_COUNT, ++g_pollFailureCount);
     window.SetText(IDC_VOLTAGE_VALUE, text::kNoData);
+    Record().Failed(FailedPoll(static_cast<bool>(port)), now);
+    Held().CheckLine();
+    window.SetToolTip(IDC_FAILURE_COUNT, Record().FailureTip());
+    ShowReadingTips(window);
     return;
   }
   ShowCount(window, IDC_SUCCESS_COUNT, ++g_pollSuccessCount);
+  Record().Good(now);
+  ShowReadingTips(window);
   ShowLeak(window, status->leak);
   ShowAlarmType(window, status->alarmType);
   if (g_factoryMode == 1) ShowVoltage(window, address);

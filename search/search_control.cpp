@@ -1,7 +1,6 @@
 // The window's side of the search: the search button starts and stops the worker, and its
 // two reports become the status line, message boxes and, on success, the address and baud
 // selections. The button's caption is the search state: kStartSearch while idle.
-#include <cstdio>
 #include <string>
 
 #include "device/detector.h"
@@ -9,18 +8,13 @@
 #include "res/texts.h"
 #include "search/search_worker.h"
 #include "ui/monitor_dialog.h"
+#include "ui/number_text.h"
 
 namespace {
 
 SearchWindow ReportsTo(ui::Window& window) {
   return {[&window](int message) { return window.Send(message); },
           [&window](std::string_view text) { window.MessageBox(text); }};
-}
-
-std::string FormatRateAndAddress(const char* format, int baudRate, int address) {
-  char text[96];
-  std::snprintf(text, sizeof text, format, baudRate, address);
-  return text;
 }
 
 void ShowIdle(ui::Window& window) {
@@ -56,8 +50,8 @@ void MonitorDialog::OnSearchButton(ui::Window& window) {
 
 void MonitorDialog::OnSearchProgress(ui::Window& window) {
   if (g_searchStatus == text::kSearching) {
-    window.SetText(IDC_SEARCH_RESULT, FormatRateAndAddress(text::kSearchProgressFormat,
-                                                           g_searchBaud, g_searchAddress));
+    window.SetText(IDC_SEARCH_RESULT,
+                   FormatText(text::kSearchProgressFormat, g_searchBaud, g_searchAddress));
   }
   if (window.Text(IDC_SEARCH_BUTTON) == text::kStartSearch) {
     window.SetText(IDC_SEARCH_RESULT, text::kSearchStopped);
@@ -71,8 +65,8 @@ void MonitorDialog::OnSearchProgress(ui::Window& window) {
 
 void MonitorDialog::OnSearchFound(ui::Window& window) {
   window.SetText(IDC_SEARCH_RESULT,
-                 FormatRateAndAddress(text::kFoundStatusFormat, g_searchBaud, g_foundAddress));
-  window.MessageBox(FormatRateAndAddress(text::kFoundMessageFormat, g_searchBaud, g_foundAddress));
+                 FormatText(text::kFoundStatusFormat, g_searchBaud, g_foundAddress));
+  window.MessageBox(FormatText(text::kFoundMessageFormat, g_searchBaud, g_foundAddress));
   window.SetText(IDC_ADDRESS_EDIT, std::to_string(g_foundAddress));
   window.Select(IDC_BAUD_COMBO, BaudCode(g_searchBaud));
   ShowIdle(window);

@@ -1,5 +1,6 @@
 #include "serial/comm_port.h"
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -18,28 +19,67 @@ class PortTable {
   CommHandle Add(std::unique_ptr<CommPort> port) {
     std::lock_guard lock(mutex_);
     if (++lastId_ == 0) ++lastId_;  // never hand out the null handle, even after wrapping
-    ports_.emplace(lastId_, std::move(port));
+    ports_.emplace(lastId_, Entry{std::move(port), false});
     return CommHandle(lastId_);
   }
   std::shared_ptr<CommPort> Find(CommHandle handle) {
     std::lock_guard lock(mutex_);
     auto it = ports_.find(handle.id());
-    return it == ports_.end() ? nullptr : it->second;
+    return it == ports_.end() ? nullptr : it->second.port;
   }
   void Remove(CommHandle handle) {
     std::shared_ptr<CommPort> closing;  // destroyed outside the lock
     std::lock_guard lock(mutex_);
     if (auto it = ports_.find(handle.id()); it != ports_.end()) {
-      closing = std::move(it->second);
+      closing = std::move(it->second.port);
       ports_.erase(it);
     }
   }
+  void SetEcho(CommHandle handle, bool echoes) {
+    std::lock_guard lock(mutex_);
+    if (auto it = ports_.find(handle.id()); it != ports_.end()) it->second.echoes = echoes;
+  }
+  bool Echoes(CommHandle handle) {
+    std::lock_guard lock(mutex_);
+    auto it = ports_.find(handle.id());
+    return it != ports_.end() && it->second.echoes;
+  }
 
  private:
+  struct Entry {
+    std::shared_ptr<CommPort> port;
+    bool echoes;
+  };
   std::mutex mutex_;
   std::uint32_t lastId_ = 0;
-  std::map<std::uint32_t, std::shared_ptr<CommPort>> ports_;
+  std::map<std::uint32_t, Entry> ports_;
 };
+
+// The frame observer. The flag keeps the unobserved path to one atomic load.
+class FrameTrace {
+ public:
+  void Set(FrameObserver observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+    observing_ = static_cast<bool>(observer_);
+  }
+  void Tell(CommHandle port, FrameDirection direction, std::span<const std::uint8_t> bytes) {
+    if (!observing_.load(std::memory_order_relaxed)) return;
+    const FrameEvent event{port, direction, bytes, std::chrono::steady_clock::now()};
+    std::lock_guard lock(mutex_);
+    if (observer_) observer_(event);
+  }
+
+ private:
+  std::atomic<bool> observing_ = false;
+  std::mutex mutex_;
+  FrameObserver observer_;
+};
+
+FrameTrace& Trace() {
+  static FrameTrace trace;
+  return trace;
+}
 
 PortTable& Ports() {
   static PortTable table;
@@ -68,13 +108,27 @@ const CommError& LastCommError() {
 }
 
 void SetLastCommError(CommErrorKind kind, std::string message) {
-  ThreadCommError() = CommError{kind, std::move(message)};
+  SetLastCommError(CommError{.kind = kind, .message = std::move(message)});
+}
+
+void SetLastCommError(CommError error) {
+  ThreadCommError() = std::move(error);
 }
 
 CommHandle OpenCommDevice(const std::string& path, int baudRate) {
   SetLastCommError(CommErrorKind::kNone, {});
   auto port = OpenPlatformPort(path, baudRate);
+  if (!port) ThreadCommError().device = path;
   return port ? AdoptCommPort(std::move(port)) : CommHandle();
+}
+
+CommError InspectCommPort(int portNumber) {
+  const std::string path = PlatformPortPath(portNumber);
+  if (path.empty())
+    return CommError{.kind = CommErrorKind::kNotFound, .message = "no serial device"};
+  CommError error = InspectPlatformPort(path);
+  error.device = path;
+  return error;
 }
 
 CommHandle OpenCommPort(int portNumber, int baudRate) {
@@ -91,6 +145,10 @@ std::string CommPortDevice(int portNumber) {
   return PlatformPortPath(portNumber);
 }
 
+bool CommPortLinked(int portNumber) {
+  return PlatformPortLinked(portNumber);
+}
+
 CommHandle AdoptCommPort(std::unique_ptr<CommPort> port) {
   return Ports().Add(std::move(port));
 }
@@ -101,12 +159,33 @@ void CloseCommPort(CommHandle handle) {
 
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
-  return port ? port->Write(bytes) : 0;
+  const std::size_t written = port ? port->Write(bytes) : 0;
+  Trace().Tell(handle, FrameDirection::kSent, bytes.first(written));
+  return written;
 }
 
 std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
-  return port ? port->Read(bytes) : 0;
+  const std::size_t read = port ? port->Read(bytes) : 0;
+  Trace().Tell(handle, FrameDirection::kReceived, bytes.first(read));
+  return read;
+}
+
+bool CommLineGone(CommHandle handle) {
+  auto port = Ports().Find(handle);
+  return port && port->LineGone();
+}
+
+void SetCommLocalEcho(CommHandle handle, bool echoes) {
+  Ports().SetEcho(handle, echoes);
+}
+
+bool CommLocalEcho(CommHandle handle) {
+  return Ports().Echoes(handle);
+}
+
+void SetFrameObserver(FrameObserver observer) {
+  Trace().Set(std::move(observer));
 }
 
 unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs) {

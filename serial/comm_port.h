@@ -3,8 +3,10 @@
 // One header for every platform; comm_port_posix.cpp and comm_port_win32.cpp implement it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -24,6 +26,9 @@ class CommPort {
   // The number of bytes waiting in the driver's input queue; 0 when the line cannot be
   // queried any more (device removed).
   virtual unsigned QueuedInput() = 0;
+  // Whether the system has reported the line gone (a hang-up, an adapter pulled), as opposed
+  // to a mere time-out. Once gone, the port stays unusable: close it and open it anew.
+  virtual bool LineGone() const { return false; }
 
   // Millisecond tick count and pause, as GetTickCount and Sleep.
   virtual std::uint32_t TickCount();
@@ -51,9 +56,18 @@ extern CommHandle g_commHandle;
 enum class CommErrorKind { kNone, kNotFound, kBusy, kPermission, kConfiguration };
 struct CommError {
   CommErrorKind kind = CommErrorKind::kNone;
-  std::string message;  // the operating system's own words, for logs and the command line
+  std::string message;   // the operating system's own words, for logs and the command line
+  std::string device{};  // the device that was tried, when there was one
+  std::string group{};   // kPermission: the group that owns the device, whose members may open it
+  int holderPid = 0;     // kBusy: another process that has the device open, when it can be seen
+  std::string holderCommand{};  // and its command name
 };
 const CommError& LastCommError();
+
+// What stands in the way of opening COM n, found without opening it (which could disturb a
+// device another program uses): kNone when nothing is seen. On Windows only a missing
+// device name is seen; whether a port is free shows when it is opened.
+CommError InspectCommPort(int portNumber);
 
 // Opens COM n at the baud rate, 8N1, DTR off, no sharing, and purges both queues.
 // Returns a null handle when the port cannot be opened or configured.
@@ -62,11 +76,22 @@ CommHandle OpenCommPort(int portNumber, int baudRate);
 CommHandle OpenCommDevice(const std::string& path, int baudRate);
 // The device COM n opens on this machine, for display; empty when there is none.
 std::string CommPortDevice(int portNumber);
+// Whether a link of the user's names COM n, rather than the list of the devices present
+// (always false on Windows, where COM n is the system's own name).
+bool CommPortLinked(int portNumber);
 
 // Gives an already open line a handle; used by the backends and by test lines.
 CommHandle AdoptCommPort(std::unique_ptr<CommPort> port);
 // Closes the port behind the handle; a null or stale handle is ignored.
 void CloseCommPort(CommHandle handle);
+// For a program about to end at once from a signal handler (POSIX only; Windows frees the
+// ports with the process): takes back the exclusive hold of every open port and closes it,
+// with plain system calls only. While the other end stays open, a port left exclusive would
+// refuse everyone else's opens as busy. Nothing may use the ports afterwards.
+void ReleaseCommPortsFromSignal();
+
+// Whether the port's line has gone (CommPort::LineGone); false for a null or stale handle.
+bool CommLineGone(CommHandle handle);
 
 // WriteFile and ReadFile: the counts written and read, 0 on a null or stale handle.
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes);
@@ -76,3 +101,23 @@ std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes);
 // has passed (at least one pass always runs). Returns the queue count of the last pass,
 // which may be below or above `count`.
 unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs);
+
+// Local echo: a two-wire RS-485 adapter without echo suppression returns every byte it
+// sends. On a port marked so, each exchange reads and checks the echo of its request before
+// the reply. Off when a port opens.
+void SetCommLocalEcho(CommHandle handle, bool echoes);
+bool CommLocalEcho(CommHandle handle);
+
+// Every write and every read of every port, for a frame trace.
+enum class FrameDirection { kSent, kReceived };
+struct FrameEvent {
+  CommHandle port;
+  FrameDirection direction;
+  std::span<const std::uint8_t> bytes;       // what was written, or read (maybe nothing)
+  std::chrono::steady_clock::time_point at;  // when the write or read returned
+};
+using FrameObserver = std::function<void(const FrameEvent&)>;
+// Sets the one observer, or none with an empty function. It runs on the thread of the write
+// or read, calls from different threads one at a time; with none set the cost is one atomic
+// load per write or read.
+void SetFrameObserver(FrameObserver observer);

@@ -8,8 +8,13 @@
 
 // The device path COM n maps to on this platform ("\\.\COM%d" on Windows); empty if none.
 std::string PlatformPortPath(int portNumber);
+bool PlatformPortLinked(int portNumber);
 
 // Opens and configures the device; on failure returns null after SetLastCommError.
 std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate);
 
 void SetLastCommError(CommErrorKind kind, std::string message);
+void SetLastCommError(CommError error);
+
+// InspectCommPort for a device path.
+CommError InspectPlatformPort(const std::string& path);

@@ -4,16 +4,20 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <optional>
 #include <system_error>
 
 #include "serial/comm_port_backend.h"
+#include "serial/device_holders_posix.h"
 
 namespace {
 
@@ -32,25 +36,70 @@ std::string SystemMessage(int error) {
   return std::generic_category().message(error);
 }
 
-// Waits until the descriptor is ready for `events` or the deadline passes. False on time-out
-// and on a line that is gone (hang-up, error): a pulled adapter must end the wait at once.
-bool PollUntil(int fd, short events, Clock::time_point deadline) {
+enum class Readiness { kReady, kTimedOut, kGone };
+
+// Waits until the descriptor is ready for `events` or the deadline passes. A line that is
+// gone (hang-up, error) ends the wait at once: a pulled adapter must not hold us up.
+Readiness PollUntil(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0) return Readiness::kTimedOut;
     pollfd entry{fd, events, 0};
     const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || entry.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
-    if (ready > 0) return true;
+    if (ready < 0 || entry.revents & (POLLERR | POLLHUP | POLLNVAL)) return Readiness::kGone;
+    if (ready > 0) return Readiness::kReady;
   }
 }
 
+// What the system says when the device behind a descriptor has gone: a USB adapter pulled,
+// the other end of a pseudo-terminal closed.
+bool MeansLineGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+// The descriptors of the open ports, where a signal handler can find them: lock-free atomics
+// are all the shared state it may touch. A port beyond the slots is only not released early.
+class OpenDescriptors {
+ public:
+  OpenDescriptors() {
+    for (auto& slot : slots_) slot = kFree;
+  }
+  void Add(int fd) {
+    for (auto& slot : slots_) {
+      if (int free = kFree; slot.compare_exchange_strong(free, fd)) return;
+    }
+  }
+  void Remove(int fd) {
+    for (auto& slot : slots_) {
+      if (int held = fd; slot.compare_exchange_strong(held, kFree)) return;
+    }
+  }
+  void ReleaseAll() {
+    for (auto& slot : slots_) {
+      if (const int fd = slot.exchange(kFree); fd != kFree) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+      }
+    }
+  }
+
+ private:
+  static constexpr int kFree = -1;
+  static_assert(std::atomic<int>::is_always_lock_free);
+  std::array<std::atomic<int>, 16> slots_;
+};
+
+OpenDescriptors g_openDescriptors;
+
 class PosixCommPort final : public CommPort {
  public:
-  explicit PosixCommPort(int fd) : fd_(fd) {}
+  explicit PosixCommPort(int fd) : fd_(fd) { g_openDescriptors.Add(fd); }
+  // The hold is taken back before the descriptor leaves the slots, so a signal at any point
+  // here finds the port either released already or still in a slot.
   ~PosixCommPort() override {
     ::ioctl(fd_, TIOCNXCL);
+    g_openDescriptors.Remove(fd_);
     ::close(fd_);  // also releases the flock
   }
   PosixCommPort(const PosixCommPort&) = delete;
@@ -66,9 +115,10 @@ class PosixCommPort final : public CommPort {
         written += static_cast<std::size_t>(count);
       } else if (count < 0 && errno == EINTR) {
         continue;
-      } else if ((count == 0 || errno == EAGAIN) && PollUntil(fd_, POLLOUT, deadline)) {
+      } else if ((count == 0 || errno == EAGAIN) && Await(POLLOUT, deadline)) {
         continue;
       } else {
+        NoteFailure(count);
         break;
       }
     }
@@ -89,10 +139,11 @@ class PosixCommPort final : public CommPort {
         deadline = std::min(total, Clock::now() + kReadInterval);
       } else if (count < 0 && errno == EINTR) {
         continue;
-      } else if ((count == 0 || errno == EAGAIN) && PollUntil(fd_, POLLIN, deadline)) {
+      } else if ((count == 0 || errno == EAGAIN) && Await(POLLIN, deadline)) {
         continue;
       } else {
-        break;  // time-out, or EIO from a line that is gone
+        NoteFailure(count);  // time-out, or EIO from a line that is gone
+        break;
       }
     }
     return got;
@@ -103,8 +154,21 @@ class PosixCommPort final : public CommPort {
     return ::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0 ? static_cast<unsigned>(queued) : 0;
   }
 
+  bool LineGone() const override { return gone_; }
+
  private:
+  bool Await(short events, Clock::time_point deadline) {
+    const Readiness readiness = PollUntil(fd_, events, deadline);
+    gone_ = gone_ || readiness == Readiness::kGone;
+    return readiness == Readiness::kReady;
+  }
+  // After a read or write that gave up: a time-out leaves the line as it was.
+  void NoteFailure(ssize_t count) {
+    if (count < 0 && errno != EAGAIN && MeansLineGone(errno)) gone_ = true;
+  }
+
   int fd_;
+  bool gone_ = false;
 };
 
 std::optional<speed_t> SpeedFor(int baudRate) {
@@ -142,6 +206,29 @@ std::unique_ptr<CommPort> Refuse(CommErrorKind kind, const std::string& path,
   return nullptr;
 }
 
+// Another process reading the device the descriptor is open on.
+std::optional<DeviceHolder> OtherReader(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+  return FindOtherReader(info.st_rdev);
+}
+
+std::string HolderText(const DeviceHolder& holder) {
+  return holder.command + " (pid " + std::to_string(holder.pid) + ")";
+}
+
+std::unique_ptr<CommPort> RefuseBusy(const std::string& path, const std::string& reason,
+                                     const std::optional<DeviceHolder>& holder) {
+  CommError refusal{.kind = CommErrorKind::kBusy, .message = path + ": " + reason};
+  if (holder) {
+    refusal.message += ", by " + HolderText(*holder);
+    refusal.holderPid = holder->pid;
+    refusal.holderCommand = holder->command;
+  }
+  SetLastCommError(std::move(refusal));
+  return nullptr;
+}
+
 // Raw mode first of all: in the default mode 0x03, our read function code, is the interrupt
 // character and 0x0A goes out as 0D 0A. Modem lines are ignored (CLOCAL), as on Windows
 // with no flow control. Returns 0 or the errno of the refusal.
@@ -167,21 +254,32 @@ std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    return Refuse(OpenErrorKind(error), path, SystemMessage(error));
+    CommError refusal{.kind = OpenErrorKind(error), .message = path + ": " + SystemMessage(error)};
+    if (refusal.kind == CommErrorKind::kPermission) refusal.group = DeviceGroup(path);
+    SetLastCommError(std::move(refusal));
+    return nullptr;
   }
   // Windows opens a COM port without sharing. TIOCEXCL refuses later opens, but not those of
   // root, so the lock is what keeps two of our own processes apart.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
+    const auto holder = OtherReader(fd);
     ::close(fd);
     if (error == EWOULDBLOCK) {
-      return Refuse(CommErrorKind::kBusy, path,
-                    "already open elsewhere (" + SystemMessage(error) + ")");
+      return RefuseBusy(path, "already open elsewhere (" + SystemMessage(error) + ")", holder);
     }
     return Refuse(CommErrorKind::kConfiguration, path, SystemMessage(error));
   }
-  ::ioctl(fd, TIOCEXCL);  // not a tty is caught by the line settings below
+  // A program that opened the device without locking it (a terminal program, a modem manager
+  // probing a new adapter, a script with a serial library's defaults) is not kept out by the
+  // lock, and one that reads the line would take our replies: the port is busy while it does.
+  if (const auto holder = OtherReader(fd)) {
+    ::close(fd);
+    return RefuseBusy(path, "open in another program", holder);
+  }
+  // The port is known to ReleaseCommPortsFromSignal before it is made exclusive.
   auto port = std::make_unique<PosixCommPort>(fd);
+  ::ioctl(fd, TIOCEXCL);  // not a tty is caught by the line settings below
 
   const auto speed = SpeedFor(baudRate);
   if (!speed) {
@@ -198,4 +296,30 @@ std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate
   // The purge: no byte from earlier traffic may be read as part of the next reply.
   ::tcflush(fd, TCIOFLUSH);
   return port;
+}
+
+void ReleaseCommPortsFromSignal() {
+  g_openDescriptors.ReleaseAll();
+}
+
+CommError InspectPlatformPort(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    const int error = errno;
+    return {.kind = OpenErrorKind(error), .message = path + ": " + SystemMessage(error)};
+  }
+  if (::access(path.c_str(), R_OK | W_OK) != 0) {
+    const int error = errno;
+    return {.kind = OpenErrorKind(error),
+            .message = path + ": " + SystemMessage(error),
+            .group = error == EACCES ? DeviceGroup(path) : std::string()};
+  }
+  if (!S_ISCHR(info.st_mode)) return {};
+  if (const auto holder = FindOtherReader(info.st_rdev)) {
+    return {.kind = CommErrorKind::kBusy,
+            .message = path + ": open in " + HolderText(*holder),
+            .holderPid = holder->pid,
+            .holderCommand = holder->command};
+  }
+  return {};
 }

@@ -20,15 +20,21 @@ class Win32CommPort final : public CommPort {
 
   std::size_t Write(std::span<const std::uint8_t> bytes) override {
     DWORD written = 0;
-    WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+      NoteFailure();
+    }
     return written;
   }
 
   std::size_t Read(std::span<std::uint8_t> bytes) override {
     DWORD read = 0;
-    ReadFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    if (!ReadFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+      NoteFailure();
+    }
     return read;
   }
+
+  bool LineGone() const override { return gone_; }
 
   unsigned QueuedInput() override {
     DWORD errors = 0;
@@ -40,7 +46,25 @@ class Win32CommPort final : public CommPort {
   void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
  private:
+  // A time-out is no failure of ReadFile or WriteFile; these are what a pulled USB adapter's
+  // driver answers with.
+  void NoteFailure() {
+    switch (GetLastError()) {
+      case ERROR_BAD_COMMAND:
+      case ERROR_ACCESS_DENIED:
+      case ERROR_DEVICE_REMOVED:
+      case ERROR_DEVICE_NOT_CONNECTED:
+      case ERROR_GEN_FAILURE:
+      case ERROR_FILE_NOT_FOUND:
+        gone_ = true;
+        break;
+      default:
+        break;
+    }
+  }
+
   HANDLE handle_;
+  bool gone_ = false;
 };
 
 // The system's own words, in UTF-8 like every text of ours: the ANSI form would come back in
@@ -88,6 +112,10 @@ std::string PlatformPortPath(int portNumber) {
   return path;
 }
 
+bool PlatformPortLinked(int) {
+  return false;
+}
+
 std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate) {
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -123,4 +151,8 @@ std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate
   SetCommTimeouts(handle, &timeouts);  // a failure is ignored
   PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   return port;
+}
+
+CommError InspectPlatformPort(const std::string&) {
+  return {};
 }

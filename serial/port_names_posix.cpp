@@ -99,6 +99,10 @@ std::vector<std::string> OrderSerialDevices(
   return ordered;
 }
 
+bool PlatformPortLinked(int portNumber) {
+  return LinkedDevice(portNumber).has_value();
+}
+
 std::string PlatformPortPath(int portNumber) {
   if (portNumber < 1) return {};
   if (auto linked = LinkedDevice(portNumber)) return *linked;

@@ -43,6 +43,51 @@ constexpr std::array<std::uint8_t, 256> kCrcLowTable = {
     0x44, 0x84, 0x85, 0x45, 0x87, 0x47, 0x46, 0x86, 0x82, 0x42, 0x43, 0x83, 0x41, 0x81, 0x80, 0x40,
 };
 
+constexpr std::size_t kExceptionReply = 5;
+
+bool CrcMatches(std::span<const std::uint8_t> frame) {
+  const std::size_t body = frame.size() - 2;
+  const std::uint16_t received = static_cast<std::uint16_t>(frame[body] << 8 | frame[body + 1]);
+  return ModbusCrc16(frame.data(), body) == received;
+}
+
+// An adapter that echoes puts the request on the line first. A reply to a read differs from
+// the request within its first three bytes; a write's reply repeats the request, so for a
+// write only twice the reply's length queued (the echo, then the reply) shows an echo.
+bool BeginsWithRequest(std::span<const std::uint8_t> request, std::span<const std::uint8_t> read,
+                       std::size_t expectedLength, unsigned queuedCount) {
+  const std::size_t compared = std::min(request.size(), expectedLength);
+  const bool repeatsRequest = expectedLength == request.size();
+  if (repeatsRequest && queuedCount < expectedLength + request.size()) return false;
+  return read.size() >= compared &&
+         std::equal(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(compared),
+                    request.begin());
+}
+
+bool IsExceptionReply(std::span<const std::uint8_t> read) {
+  return read.size() == kExceptionReply && (read[1] & 0x80) != 0 && CrcMatches(read);
+}
+
+ExchangeOutcome& ThreadOutcome() {
+  thread_local ExchangeOutcome outcome;
+  return outcome;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Reads what the adapter echoed of the request; false, with the outcome set, when it was
+// not the request.
+bool TakeEcho(CommHandle port, const RtuRequest& request, unsigned waitMs,
+              ExchangeOutcome& outcome) {
+  WaitForInput(port, static_cast<std::uint16_t>(request.size()), waitMs);
+  RtuRequest echo{};
+  const std::size_t got = ReadComm(port, echo);
+  outcome.received.assign(echo.begin(), echo.begin() + static_cast<std::ptrdiff_t>(got));
+  if (got == request.size() && echo == request) return true;
+  outcome.result = got == 0 ? ExchangeResult::kNoReply : ExchangeResult::kWrongEcho;
+  return false;
+}
+
 }  // namespace
 
 std::uint16_t ModbusCrc16(const std::uint8_t* data, std::size_t length) {
@@ -70,22 +115,66 @@ bool IsGoodRtuReply(std::span<const std::uint8_t> read, std::size_t expectedLeng
   if (expectedLength < 2 || read.size() != expectedLength || queuedCount != expectedLength) {
     return false;
   }
-  const std::uint16_t received =
-      static_cast<std::uint16_t>(read[expectedLength - 2] << 8 | read[expectedLength - 1]);
-  return ModbusCrc16(read.data(), expectedLength - 2) == received;
+  return CrcMatches(read);
+}
+
+ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
+                                std::span<const std::uint8_t> read, std::size_t expectedLength,
+                                unsigned queuedCount) {
+  if (IsGoodRtuReply(read, expectedLength, queuedCount)) return ExchangeResult::kGood;
+  if (read.empty()) return ExchangeResult::kNoReply;
+  if (BeginsWithRequest(request, read, expectedLength, queuedCount)) return ExchangeResult::kEcho;
+  if (IsExceptionReply(read)) return ExchangeResult::kException;
+  if (queuedCount > expectedLength) return ExchangeResult::kTooLong;
+  if (read.size() < expectedLength || queuedCount < expectedLength) return ExchangeResult::kShort;
+  return ExchangeResult::kBadCrc;
 }
 
 std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
                                     std::size_t replyLength, unsigned waitMs) {
+  ExchangeOutcome& outcome = ThreadOutcome();
+  outcome = ExchangeOutcome{};
+  outcome.expected = replyLength;
+  outcome.waitMs = waitMs;
   if (replyLength > kMaxRtuReply) return std::nullopt;
   const RtuRequest request = BuildRtuRequest(head);
+  outcome.sent.assign(request.begin(), request.end());
   WriteComm(port, request);
+  const auto written = Clock::now();
+  if (CommLocalEcho(port) && !TakeEcho(port, request, waitMs, outcome)) {
+    if (CommLineGone(port)) outcome.result = ExchangeResult::kLineGone;
+    return std::nullopt;
+  }
+
   const unsigned queued = WaitForInput(port, static_cast<std::uint16_t>(replyLength), waitMs);
   RtuReply reply;
   // Read even after a time-out: the port's read time-outs end it.
   reply.length = ReadComm(port, std::span(reply.bytes).first(replyLength));
-  if (!IsGoodRtuReply(std::span(reply.bytes).first(reply.length), replyLength, queued)) {
-    return std::nullopt;
+  const auto read = std::span(reply.bytes).first(reply.length);
+  outcome.queued = queued;
+  outcome.received.insert(outcome.received.end(), read.begin(), read.end());
+  if (!outcome.received.empty()) {
+    outcome.replyTime =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - written);
   }
+  outcome.result = CommLineGone(port) ? ExchangeResult::kLineGone
+                                      : ClassifyRtuReply(request, read, replyLength, queued);
+  if (outcome.result == ExchangeResult::kException) outcome.exceptionCode = read[2];
+  if (!outcome.good()) return std::nullopt;
   return reply;
+}
+
+const ExchangeOutcome& LastExchangeOutcome() {
+  return ThreadOutcome();
+}
+
+std::string HexBytes(std::span<const std::uint8_t> bytes) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
 }

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "serial/comm_port.h"
 
@@ -36,7 +39,50 @@ struct RtuReply {
 bool IsGoodRtuReply(std::span<const std::uint8_t> read, std::size_t expectedLength,
                     unsigned queuedCount);
 
+// Why an exchange failed. The verdict is IsGoodRtuReply's alone; the rest only names the
+// failure, for people looking for its cause.
+enum class ExchangeResult {
+  kGood,
+  kNoReply,    // nothing came
+  kShort,      // fewer bytes than the reply's length came in time
+  kTooLong,    // more bytes than the reply's length were queued
+  kBadCrc,     // the right length, a wrong CRC
+  kException,  // a 5-byte exception reply: the function code's top bit set, a good CRC
+  kEcho,       // what came begins with the request itself: an adapter that echoes
+  kWrongEcho,  // with local echo expected, what came first was not the request
+  kLineGone,   // the system reported the line gone: a hang-up, an adapter pulled
+};
+
+// What one exchange did on the line, and how it ended.
+struct ExchangeOutcome {
+  ExchangeResult result = ExchangeResult::kNoReply;
+  std::size_t expected = 0;        // the reply's length
+  unsigned waitMs = 0;             // the wait for it
+  unsigned queued = 0;             // bytes queued when the wait for the reply ended
+  std::uint8_t exceptionCode = 0;  // with kException
+  std::vector<std::uint8_t> sent;
+  std::vector<std::uint8_t> received;  // everything read, an expected echo included
+  // From the end of the write to the end of the read; none when nothing came.
+  std::optional<std::chrono::milliseconds> replyTime;
+
+  bool good() const { return result == ExchangeResult::kGood; }
+};
+
+// Names the failure of `read`, the bytes read for `request` when the queue held
+// `queuedCount`; kGood exactly when IsGoodRtuReply accepts them.
+ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
+                                std::span<const std::uint8_t> read, std::size_t expectedLength,
+                                unsigned queuedCount);
+
 // One attempt: write the request, wait up to `waitMs` for the reply, read exactly
-// `replyLength` bytes, judge them. No retry, no flush before sending.
+// `replyLength` bytes, judge them. No retry, no flush before sending. On a port in local-echo
+// mode (SetCommLocalEcho) the echo of the request is read and compared first, then the
+// reply is waited for and judged the same way.
 std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
                                     std::size_t replyLength, unsigned waitMs);
+
+// What the calling thread's last RtuExchange did.
+const ExchangeOutcome& LastExchangeOutcome();
+
+// Bytes as traces show them: "01 03 00 04 00 01 C5 CB".
+std::string HexBytes(std::span<const std::uint8_t> bytes);

@@ -3,6 +3,7 @@
 // depends on the locale the process runs in.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -16,3 +17,14 @@ int TextToInt(std::string_view text);
 // the "C" locale. A toolkit that sets the locale from the environment (Qt does) would
 // otherwise turn it into "Ver1,2" under a decimal-comma locale.
 std::string FormatOneDecimal(std::string_view format, double value);
+
+// printf into a string, for formats of whole numbers and texts ("%d", "%s"), which no locale
+// changes.
+template <typename... Values>
+std::string FormatText(const char* format, Values... values) {
+  const int length = std::snprintf(nullptr, 0, format, values...);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, values...);
+  return text;
+}

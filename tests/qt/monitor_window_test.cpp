@@ -1,10 +1,13 @@
 // The real main window, offscreen, with the simulated detector on COM1: what a technician
 // sees after start, a version read, acquisition, and Esc.
+#include <fcntl.h>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+
 #include <clocale>
 #include <memory>
 #include <string>
@@ -13,6 +16,7 @@
 #include "res/texts.h"
 #include "serial/comm_port.h"
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/port_holder.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
@@ -119,6 +123,33 @@ TEST_F(QtMonitorWindowTest, AcquisitionRightAfterAStopWaitsForTheSearchsLastRepo
   EXPECT_FALSE(Window().ControlWidget(IDC_READ_VERSION)->isEnabled());
   EXPECT_FALSE(Window().ControlWidget(IDC_SEARCH_BUTTON)->isEnabled());
   Click(IDC_ACQUIRE_BUTTON);
+}
+
+TEST_F(QtMonitorWindowTest, TooltipsExplainFailedPollsAndPortsInTheWay) {
+  PtyPair held;
+  ports_.Link(2, "/dev/kl395-unplugged");
+  ports_.Link(3, held.PortPath());
+  const PortHolder terminal(held.PortPath(), O_RDONLY);
+  QWidget* list = Window().ControlWidget(IDC_PORT_COMBO);
+  QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(list, &hover);
+  EXPECT_TRUE(list->toolTip().contains("Com2：/dev/kl395-unplugged，设备不存在"))
+      << list->toolTip().toStdString();
+  EXPECT_TRUE(list->toolTip().contains("已被 sleep（进程 " + QString::number(terminal.pid())))
+      << list->toolTip().toStdString();
+
+  ASSERT_TRUE(sim_.Command("fault silent"));
+  Window().SetText(IDC_PERIOD_EDIT, "100");
+  Click(IDC_ACQUIRE_BUTTON);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_FAILURE_COUNT) == "1"; }, 5000));
+  ASSERT_TRUE(sim_.Command("fault exception"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_FAILURE_COUNT) == "2"; }, 5000));
+  Click(IDC_ACQUIRE_BUTTON);
+  const QString tip = Window().ControlWidget(IDC_FAILURE_COUNT)->toolTip();
+  EXPECT_TRUE(tip.contains("无应答：1 次")) << tip.toStdString();
+  EXPECT_TRUE(tip.contains("检测器拒绝了请求（异常码 4）：1 次")) << tip.toStdString();
+  EXPECT_TRUE(tip.contains("接收：01 83 04")) << tip.toStdString();
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2") << "the counter itself reads as before";
 }
 
 // QApplication takes the locale from the environment; under a decimal-comma one the C

@@ -11,6 +11,8 @@
 #include <QStyleOptionComboBox>
 #include <QTest>
 #include <cmath>
+#include <map>
+#include <set>
 
 #include "tests/qt/qt_test_support.h"
 #include "tests/support/temp_ports_dir.h"
@@ -75,6 +77,25 @@ TEST_F(QtWindowTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
   EXPECT_FALSE(off.isNull());
   EXPECT_NE(lamp->pixmap().toImage(), off);
   EXPECT_EQ(Window().windowIcon().availableSizes().size(), 2);
+}
+
+TEST_F(QtWindowTest, LampsShowTheSamePixmapEveryTimeAnIconComesBack) {
+  Open();
+  auto* leak = Control<QLabel>(IDC_LEAK_LAMP);
+  auto* probe = Control<QLabel>(IDC_PROBE_LAMP);
+  std::map<int, qint64> keys{{IDI_LAMP_OFF, leak->pixmap().cacheKey()}};
+  // As acquisition does at every poll; a pixmap made afresh each time piles up in the caches.
+  for (int round = 0; round < 3; ++round) {
+    for (int icon : {IDI_LAMP_RED, IDI_LAMP_GREEN, IDI_LAMP_OFF}) {
+      Window().SetIcon(IDC_LEAK_LAMP, icon);
+      Window().SetIcon(IDC_PROBE_LAMP, icon);
+      const qint64 key = leak->pixmap().cacheKey();
+      EXPECT_EQ(keys.try_emplace(icon, key).first->second, key) << icon << " in round " << round;
+      EXPECT_EQ(probe->pixmap().cacheKey(), key) << icon << " in round " << round;
+    }
+  }
+  EXPECT_EQ(std::set<qint64>({keys[IDI_LAMP_OFF], keys[IDI_LAMP_RED], keys[IDI_LAMP_GREEN]}).size(),
+            3u);
 }
 
 TEST_F(QtWindowTest, NoTextIsCutOffAndNoControlCoversAnother) {

@@ -1,7 +1,13 @@
 // The POSIX serial line through real pseudo-terminals: the test plays the detector on the
 // master side, and COM numbers reach the terminals through a temporary ports folder.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +19,7 @@
 #include "search/search_worker.h"
 #include "serial/comm_port.h"
 #include "serial/rtu.h"
+#include "tests/support/port_holder.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_ports_dir.h"
 
@@ -127,6 +134,72 @@ TEST_F(CommPortTest, PortOpenElsewhereIsBusyUntilClosed) {
   EXPECT_TRUE(port_) << "closing must release the port: " << LastCommError().message;
 }
 
+TEST_F(CommPortTest, PortReadByAnotherProgramIsBusyAndNamesIt) {
+  {
+    const PortHolder reader(pty_.PortPath(), O_RDONLY);
+    ASSERT_GT(reader.pid(), 0);
+    EXPECT_FALSE(OpenCommPort(1, 9600));
+    const CommError& error = LastCommError();
+    EXPECT_EQ(error.kind, CommErrorKind::kBusy);
+    EXPECT_EQ(error.holderPid, reader.pid());
+    EXPECT_EQ(error.holderCommand, "sleep");
+    EXPECT_NE(error.message.find("sleep (pid " + std::to_string(reader.pid()) + ")"),
+              std::string::npos)
+        << error.message;
+
+    const CommError inspected = InspectCommPort(1);
+    EXPECT_EQ(inspected.kind, CommErrorKind::kBusy) << "seen without opening the port";
+    EXPECT_EQ(inspected.holderPid, reader.pid());
+    EXPECT_EQ(inspected.device, pty_.PortPath());
+  }
+  // One that only writes cannot take our replies.
+  const PortHolder writer(pty_.PortPath(), O_WRONLY);
+  ASSERT_GT(writer.pid(), 0);
+  EXPECT_EQ(InspectCommPort(1).kind, CommErrorKind::kNone);
+  Open();
+}
+
+TEST_F(CommPortTest, InspectionTellsMissingAndForbiddenPortsApart) {
+  ports_.Link(3, "/dev/kl395-no-such-device");
+  EXPECT_EQ(InspectCommPort(3).kind, CommErrorKind::kNotFound);
+  EXPECT_EQ(InspectCommPort(4).kind, CommErrorKind::kNotFound) << "no device at all";
+  EXPECT_EQ(InspectCommPort(1).kind, CommErrorKind::kNone);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to look as another user";
+
+  // As the unprivileged user "nobody", with the port made a USB adapter's usual
+  // crw-rw---- root:dialout, and the ports folder open to all.
+  const group* dialout = ::getgrnam("dialout");
+  if (!dialout) GTEST_SKIP() << "no dialout group";
+  ASSERT_EQ(::chown(pty_.PortPath().c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::chmod(pty_.PortPath().c_str(), 0660), 0);
+  std::filesystem::permissions(ports_.Folder().parent_path().parent_path(),
+                               std::filesystem::perms(0755));
+  int result[2];
+  ASSERT_EQ(::pipe(result), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(result[0]);
+    const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    const auto describe = [](const CommError& error) {
+      return std::to_string(static_cast<int>(error.kind)) + " " + error.group + ";";
+    };
+    const std::string inspected = describe(InspectCommPort(1));
+    const bool opened = static_cast<bool>(OpenCommPort(1, 9600));
+    const std::string report =
+        dropped && !opened ? inspected + describe(LastCommError()) : "not refused";
+    [[maybe_unused]] const auto ignored = ::write(result[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(result[1]);
+  char text[64] = {};
+  [[maybe_unused]] const auto got = ::read(result[0], text, sizeof text - 1);
+  ::close(result[0]);
+  ::waitpid(child, nullptr, 0);
+  const std::string refused = std::to_string(static_cast<int>(CommErrorKind::kPermission));
+  EXPECT_EQ(std::string(text), refused + " dialout;" + refused + " dialout;")
+      << "seen alike by inspection and by the open";
+}
+
 TEST_F(CommPortTest, MissingPortIsNotFound) {
   ports_.Link(3, "/dev/kl395-no-such-device");
   EXPECT_FALSE(OpenCommPort(3, 9600));
@@ -228,6 +301,7 @@ TEST_F(CommPortTest, ReadEndsAtItsTotalOrIntervalTimeOut) {
   EXPECT_GE(gap.wall, 100ms);
   EXPECT_LT(gap.wall, 400ms);
   EXPECT_LT(gap.cpu, gap.wall / 2);
+  EXPECT_FALSE(CommLineGone(port_)) << "time-outs leave the line as it was";
 }
 
 // The detector: reads the request, then answers as `answer` says.
@@ -254,6 +328,87 @@ TEST_F(DetectorExchangeTest, GoodReplyIsAccepted) {
   const auto reply = RtuExchange(port_, kReadVoltage, 7, 500);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Register(0), 120);
+}
+
+TEST_F(DetectorExchangeTest, OutcomeTellsWhatWentOverTheLine) {
+  Open();
+  Serve([this] {
+    std::this_thread::sleep_for(30ms);
+    pty_.Send(kVoltageReply);
+  });
+  ASSERT_TRUE(RtuExchange(port_, kReadVoltage, 7, 500));
+  const ExchangeOutcome& outcome = LastExchangeOutcome();
+  EXPECT_TRUE(outcome.good());
+  EXPECT_EQ(outcome.sent, kVoltageRequest);
+  EXPECT_EQ(outcome.received, kVoltageReply);
+  EXPECT_EQ(outcome.queued, 7u);
+  ASSERT_TRUE(outcome.replyTime);
+  EXPECT_GE(*outcome.replyTime, 30ms);
+  EXPECT_LT(*outcome.replyTime, 300ms);
+
+  EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 100));
+  request_ = pty_.Receive(8);
+  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kNoReply);
+  EXPECT_FALSE(LastExchangeOutcome().replyTime);
+}
+
+// A two-wire adapter without echo suppression: the request comes back before the reply.
+TEST_F(DetectorExchangeTest, LocalEchoIsReadAndCheckedBeforeTheReply) {
+  Open();
+  Serve([this] {
+    pty_.Send(request_);
+    pty_.Send(kVoltageReply);
+  });
+  EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 500)) << "not expected: it fails";
+  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kEcho);
+  detector_.join();
+
+  CloseCommPort(port_);
+  Open();
+  SetCommLocalEcho(port_, true);
+  Serve([this] {
+    pty_.Send(request_);
+    pty_.Send(kVoltageReply);
+  });
+  const auto reply = RtuExchange(port_, kReadVoltage, 7, 500);
+  ASSERT_TRUE(reply) << static_cast<int>(LastExchangeOutcome().result);
+  EXPECT_EQ(reply->Register(0), 120);
+  detector_.join();
+  EXPECT_EQ(LastExchangeOutcome().received.size(), 15u) << "the echo, then the reply";
+
+  Serve([this] {
+    pty_.Send(Bytes(8, 0x55));
+    pty_.Send(kVoltageReply);
+  });
+  EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 500));
+  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kWrongEcho);
+}
+
+TEST_F(DetectorExchangeTest, TraceSeesEveryWriteAndReadInOrder) {
+  struct Seen {
+    FrameDirection direction;
+    Bytes bytes;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::vector<Seen> seen;
+  SetFrameObserver([&](const FrameEvent& event) {
+    seen.push_back({event.direction, Bytes(event.bytes.begin(), event.bytes.end()), event.at});
+  });
+  Open();
+  Serve([this] { pty_.Send(kVoltageReply); });
+  ASSERT_TRUE(RtuExchange(port_, kReadVoltage, 7, 500));
+  SetFrameObserver({});
+  detector_.join();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].direction, FrameDirection::kSent);
+  EXPECT_EQ(seen[0].bytes, kVoltageRequest);
+  EXPECT_EQ(seen[1].direction, FrameDirection::kReceived);
+  EXPECT_EQ(seen[1].bytes, kVoltageReply);
+  EXPECT_LE(seen[0].at, seen[1].at);
+
+  Serve([this] { pty_.Send(kVoltageReply); });
+  ASSERT_TRUE(RtuExchange(port_, kReadVoltage, 7, 500));
+  EXPECT_EQ(seen.size(), 2u) << "nobody observes any more";
 }
 
 TEST_F(DetectorExchangeTest, StrayByteQueuedWithTheReplyFailsAndStaysQueued) {
@@ -301,6 +456,8 @@ TEST_F(CommPortTest, PulledLineFailsPromptlyWithoutSpinning) {
 
   const Timed exchange = Time([&] { EXPECT_FALSE(RtuExchange(port_, kReadVoltage, 7, 300)); });
   EXPECT_LT(exchange.wall, 700ms);
+  EXPECT_TRUE(CommLineGone(port_));
+  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kLineGone) << "not a mere time-out";
 }
 
 TEST_F(CommPortTest, ClosedHandleFailsCleanly) {

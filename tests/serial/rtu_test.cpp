@@ -67,6 +67,54 @@ TEST(IsGoodRtuReplyTest, JudgesLengthQueueAndCrc) {
   EXPECT_FALSE(IsGoodRtuReply({}, 0, 0));
 }
 
+// Each failure named from the bytes alone; the verdict stays IsGoodRtuReply's.
+TEST(ClassifyRtuReplyTest, NamesEachFailure) {
+  const Bytes readOne = WithCrc({0x01, 0x03, 0x00, 0x03, 0x00, 0x01});
+  const Bytes reply = WithCrc({0x01, 0x03, 0x02, 0x00, 0x0A});
+  const auto classify = [&](const Bytes& read, unsigned queued, const Bytes& request = {}) {
+    return ClassifyRtuReply(request.empty() ? readOne : request, read, 7, queued);
+  };
+  EXPECT_EQ(classify(reply, 7), ExchangeResult::kGood);
+  EXPECT_EQ(classify({}, 0), ExchangeResult::kNoReply);
+  EXPECT_EQ(classify(Bytes(reply.begin(), reply.begin() + 4), 4), ExchangeResult::kShort);
+  EXPECT_EQ(classify(reply, 5), ExchangeResult::kShort) << "two bytes came after the wait";
+  EXPECT_EQ(classify(reply, 8), ExchangeResult::kTooLong);
+  Bytes badCrc = reply;
+  badCrc[4] ^= 0x01;
+  EXPECT_EQ(classify(badCrc, 7), ExchangeResult::kBadCrc);
+  EXPECT_EQ(classify(WithCrc({0x01, 0x83, 0x02}), 5), ExchangeResult::kException);
+  EXPECT_EQ(classify(Bytes{0x01, 0x83, 0x02, 0x00, 0x00}, 5), ExchangeResult::kShort)
+      << "an exception frame needs its CRC";
+  EXPECT_EQ(classify(Bytes(readOne.begin(), readOne.begin() + 7), 15), ExchangeResult::kEcho)
+      << "the echo of the request, then the reply";
+  EXPECT_EQ(classify(Bytes(readOne.begin(), readOne.begin() + 7), 8), ExchangeResult::kEcho)
+      << "the echo alone: nobody answered";
+}
+
+TEST(ClassifyRtuReplyTest, AWritesReplyIsAnEchoOnlyWhenTheRequestCameTwice) {
+  const Bytes write = WithCrc({0x01, 0x06, 0x00, 0x02, 0x00, 0x01});
+  EXPECT_EQ(ClassifyRtuReply(write, write, 8, 8), ExchangeResult::kGood);
+  EXPECT_EQ(ClassifyRtuReply(write, write, 8, 9), ExchangeResult::kTooLong) << "a stray byte";
+  EXPECT_EQ(ClassifyRtuReply(write, write, 8, 16), ExchangeResult::kEcho);
+}
+
+TEST(ClassifyRtuReplyTest, TheVerdictIsTheReplyTestsForEveryCaseItCovers) {
+  const Bytes request = WithCrc({0x01, 0x03, 0x00, 0x04, 0x00, 0x01});
+  const Bytes good = WithCrc({0x01, 0x03, 0x02, 0x00, 0x0A});
+  Bytes badCrc = good;
+  badCrc[3] ^= 0x01;
+  const Bytes exception = WithCrc({0x01, 0x83, 0x02});
+  const Bytes other = WithCrc({0x2C, 0x03, 0x02, 0xFF, 0xFF});
+  for (const Bytes& read :
+       {good, badCrc, exception, other, Bytes{}, Bytes(good.begin(), good.end() - 1)}) {
+    for (unsigned queued = 0; queued <= 16; ++queued) {
+      EXPECT_EQ(ClassifyRtuReply(request, read, 7, queued) == ExchangeResult::kGood,
+                IsGoodRtuReply(read, 7, queued))
+          << read.size() << " bytes read, " << queued << " queued";
+    }
+  }
+}
+
 TEST(RtuReplyTest, RegisterValuesAreUnsignedBigEndian) {
   RtuReply reply;
   reply.bytes = {0x01, 0x03, 0x04, 0xFF, 0xFF, 0x12, 0x34};

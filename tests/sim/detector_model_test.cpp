@@ -182,6 +182,40 @@ TEST(DetectorModel, EachFaultShapesTheReply) {
   }
 }
 
+TEST(DetectorModel, EchoFaultSendsEveryFrameBackFirstThenAnswersAsUsual) {
+  DetectorModel detector(DetectorStart{});
+  const Bytes read = Read(1, reg::kVoltage);
+  const Bytes readReply = Joined(detector.Respond(read, 9600));
+  const Bytes write = Write(1, reg::kSensitivity, 3);
+  Bytes garbage = read;
+  garbage[7] ^= 0x01;
+  struct Case {
+    const char* what;
+    Bytes frame;
+    int baud;
+    Bytes answer;  // after the echo
+  };
+  const Case cases[] = {
+      {"its own read", read, 9600, readReply},
+      {"its own write", write, 9600, write},
+      {"another address", Read(2, reg::kVoltage), 9600, {}},
+      {"another rate", read, 4800, {}},
+      {"not a frame", garbage, 9600, {}},
+  };
+  detector.SetFault(Fault::kEcho);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Response response = detector.Respond(c.frame, c.baud);
+    ASSERT_FALSE(response.parts.empty());
+    EXPECT_EQ(response.parts.front().delay, milliseconds(0));
+    EXPECT_EQ(response.parts.front().bytes, c.frame);
+    response.parts.erase(response.parts.begin());
+    EXPECT_EQ(Joined(response), c.answer);
+  }
+  EXPECT_EQ(ParseFault("echo"), Fault::kEcho);
+  EXPECT_TRUE(detector.Respond(write, 9600).write);
+}
+
 TEST(DetectorModel, SpoiledRepliesStillCarryOutTheWriteButRefusalsDoNot) {
   DetectorModel detector(DetectorStart{});
   const Bytes request = Write(1, reg::kSensitivity, 3);

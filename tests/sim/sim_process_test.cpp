@@ -25,6 +25,7 @@
 #include "serial/rtu.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tools/sim/detector_model.h"
 
 namespace {
 
@@ -343,6 +344,82 @@ TEST(SimProcess, LateReplyComesAfterAOneSecondWait) {
   TestLine line(sim.SlavePath(), 9600);
   EXPECT_TRUE(line.Exchange(ReadHead(1, reg::kVoltage), 7, milliseconds(1000)).empty());
   EXPECT_TRUE(IsGood(line.Receive(7, kReplyTimeout), 7));
+}
+
+// The simulator's line opened through our serial layer, as the tools open it.
+class LayerPort {
+ public:
+  LayerPort(const std::string& path, int baud) : handle_(OpenCommDevice(path, baud)) {}
+  ~LayerPort() { CloseCommPort(handle_); }
+  LayerPort(const LayerPort&) = delete;
+  LayerPort& operator=(const LayerPort&) = delete;
+
+  CommHandle handle() const { return handle_; }
+
+ private:
+  CommHandle handle_;
+};
+
+TEST(SimProcess, EachFaultShowsAsItsFailureClassInTheExchangeOutcome) {
+  using enum ExchangeResult;
+  // Between two exchanges of one case, for whatever a fault sends late to land first.
+  constexpr milliseconds kBetweenExchanges{200};
+  struct Case {
+    const char* fault;
+    std::vector<ExchangeResult> results;  // of ReadStatus exchanges one after the other
+    std::uint8_t exceptionCode = 0;
+  };
+  const Case cases[] = {
+      {"none", {kGood}},
+      {"silent", {kNoReply}},
+      // The next exchange takes the late reply, still queued, for its own.
+      {"late", {kNoReply, kGood}},
+      {"bad-crc", {kBadCrc}},
+      {"stray", {kTooLong}},
+      // The extra byte comes after the reply is read, and spoils the next one.
+      {"stray-late", {kGood, kTooLong}},
+      {"exception", {kException}, kDeviceFailure},
+      {"bytewise", {kGood}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SimProcess sim({"--fault", c.fault});
+    ASSERT_FALSE(sim.SlavePath().empty());
+    const LayerPort port(sim.SlavePath(), 9600);
+    ASSERT_TRUE(port.handle());
+    for (std::size_t i = 0; i < c.results.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(kBetweenExchanges);
+      const bool good = ReadStatus(port.handle(), 1).has_value();
+      const ExchangeOutcome& outcome = LastExchangeOutcome();
+      EXPECT_EQ(outcome.result, c.results[i]) << "exchange " << i;
+      EXPECT_EQ(good, outcome.good()) << "exchange " << i;
+      EXPECT_EQ(outcome.exceptionCode, c.exceptionCode) << "exchange " << i;
+    }
+  }
+}
+
+TEST(SimProcess, EchoingAdapterIsGoodOnlyWhenLocalEchoIsExpected) {
+  SimProcess sim;
+  ASSERT_FALSE(sim.SlavePath().empty());
+  EXPECT_EQ(sim.Command("fault echo"), "ok fault echo");
+  {
+    const LayerPort port(sim.SlavePath(), 9600);
+    ASSERT_TRUE(port.handle());
+    EXPECT_FALSE(ReadStatus(port.handle(), 1));
+    EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kEcho);
+  }
+  // Opened again, so that nothing of the last exchange is left queued.
+  const LayerPort port(sim.SlavePath(), 9600);
+  ASSERT_TRUE(port.handle());
+  SetCommLocalEcho(port.handle(), true);
+  EXPECT_TRUE(ReadStatus(port.handle(), 1));
+  const ExchangeOutcome& outcome = LastExchangeOutcome();
+  EXPECT_EQ(outcome.result, ExchangeResult::kGood);
+  EXPECT_EQ(outcome.received.size(), outcome.sent.size() + 9);  // the echo, then the reply
+  // The adapter echoes a request to nobody all the same.
+  EXPECT_FALSE(ReadStatus(port.handle(), 2));
+  EXPECT_EQ(outcome.result, ExchangeResult::kNoReply);
+  EXPECT_EQ(outcome.received, outcome.sent);
 }
 
 TEST(SimProcess, ComLinkAppearsInThePortsFolderAndGoesOnExit) {

@@ -29,7 +29,9 @@ PtyPair::PtyPair() {
   if (name == nullptr) Fail("ptsname");
   portPath_ = name;
   // O_NOCTTY: a test process must never get the line as its terminal, or Pull() hangs it up.
-  portSide_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // Write-only, so that a program of ours opening the port does not count it as another
+  // reader of the line, which would make the port busy.
+  portSide_ = ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (portSide_ < 0) Fail("open pty");
   if (::tcgetattr(master_, &initial_) != 0) Fail("tcgetattr");
   termios raw = initial_;

@@ -3,9 +3,13 @@
 // acquisition, the search, factory mode, the keyboard, and its end in every state.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "res/resource.h"
 #include "tests/win32/window_driver.h"
 #include "tests/win32/wine_ports.h"
+
+#include <psapi.h>  // after <windows.h>
 
 namespace {
 
@@ -15,6 +19,34 @@ constexpr int kBusyButtons[] = {IDC_READ_SENSITIVITY, IDC_READ_VERSION,    IDC_S
 // The list index of COM n.
 int PortEntry(int portNumber) {
   return portNumber - 1;
+}
+
+// What the process holds of the system's objects, and its working set. Under Wine 8,
+// GetGuiResources and GetProcessHandleCount count nothing (they give 0); there the working
+// set tells.
+struct ProcessUsage {
+  DWORD gdiObjects = 0;
+  DWORD userObjects = 0;
+  DWORD handles = 0;
+  SIZE_T workingSet = 0;
+};
+
+ProcessUsage MeasureProcess() {
+  const HANDLE process = GetCurrentProcess();
+  ProcessUsage usage;
+  usage.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+  usage.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  GetProcessHandleCount(process, &usage.handles);
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  if (GetProcessMemoryInfo(process, &memory, sizeof memory))
+    usage.workingSet = memory.WorkingSetSize;
+  return usage;
+}
+
+void PrintUsage(const char* when, const ProcessUsage& usage) {
+  std::printf("%s: %lu GDI objects, %lu USER objects, %lu handles, working set %zu kB\n", when,
+              usage.gdiObjects, usage.userObjects, usage.handles, usage.workingSet / 1024);
 }
 
 // Leaves only the 19200 search-rate box ticked.
@@ -157,6 +189,38 @@ TEST(Win32MainWindow, AcquisitionLightsTheLampsAndCountsThePolls) {
   EXPECT_EQ(w.Text(IDC_LEAK_TEXT), "无报警");
   EXPECT_GE(std::stoi(w.Text(IDC_SUCCESS_COUNT)), 3) << "the counters keep their values";
   for (int button : kBusyButtons) EXPECT_TRUE(w.IsEnabled(button)) << button;
+}
+
+// Each start lights the lamps green (the quiet detector) or red (the leaking one), each stop
+// puts them out: many changes of every lamp, and the port opened and closed each time.
+TEST(Win32MainWindow, AcquisitionWithChangingLampsTakesNoMoreObjects) {
+  RunningMainWindow w;
+  ASSERT_TRUE(w.Handle());
+  w.SetText(IDC_PERIOD_EDIT, "10");
+  auto acquireFrom = [&](int portNumber, int leakLamp) {
+    w.Select(IDC_PORT_COMBO, PortEntry(portNumber));
+    w.Click(IDC_ACQUIRE_BUTTON);
+    // The one shared icon each time, never a copy of it.
+    EXPECT_TRUE(WaitUntil([&] { return w.Icon(IDC_LEAK_LAMP) == ProgramIcon(leakLamp); }, 5s));
+    w.Click(IDC_ACQUIRE_BUTTON);
+  };
+  auto cycle = [&] {
+    acquireFrom(wine_ports::kDetector, IDI_LAMP_GREEN);
+    acquireFrom(wine_ports::kLeaking, IDI_LAMP_RED);
+  };
+  cycle();  // whatever is made once, at the first use
+  const ProcessUsage before = MeasureProcess();
+  constexpr int kCycles = 50;
+  for (int i = 0; i < kCycles && !testing::Test::HasFailure(); ++i) cycle();
+  const ProcessUsage after = MeasureProcess();
+  PrintUsage("once warmed up", before);
+  PrintUsage("after 100 more starts and stops", after);
+  EXPECT_EQ(after.gdiObjects, before.gdiObjects);
+  EXPECT_EQ(after.userObjects, before.userObjects);
+  EXPECT_EQ(after.handles, before.handles);
+  // A copy of the icon at each change would take some 4 MB here.
+  EXPECT_LT(after.workingSet, before.workingSet + 1024 * 1024);
+  EXPECT_EQ(w.Text(IDC_FAILURE_COUNT), "0");
 }
 
 TEST(Win32MainWindow, SearchFindsTheSimulatedDetector) {

@@ -1,6 +1,9 @@
 // Acquisition and factory mode against the simulated detector, on the fake toolkit. The test
 // ticks timer 1 itself.
+#include <signal.h>
+
 #include <chrono>
+#include <memory>
 
 #include "device/acquisition.h"
 #include "res/texts.h"
@@ -174,6 +177,72 @@ TEST_F(AcquisitionTest, FailedVoltageReadingIsShownAndNotCounted) {
   EXPECT_EQ(Window().Text(IDC_VOLTAGE_VALUE), text::kVoltageReadError);
   EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "1");
   EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "0");
+}
+
+// The tooltips explain what the counters and lamps cannot: why polls failed, with the last
+// failure's frames, and that the lamps still show an old reading.
+TEST_F(AcquisitionTest, TooltipsTellWhyPollsFailedAndHowOldTheReadingIs) {
+  Start();
+  StartAcquisition();
+  EXPECT_EQ(Window().ToolTip(IDC_FAILURE_COUNT), "");
+  Window().Tick();
+  const std::string reading = Window().ToolTip(IDC_LEAK_LAMP);
+  EXPECT_EQ(reading.rfind("读数时间：", 0), 0u) << reading;
+  EXPECT_EQ(reading.find('\n'), std::string::npos) << "nothing failed since";
+
+  Console("fault silent");
+  Window().Tick();
+  Console("fault bad-crc");
+  Window().Tick();
+  Window().Tick();
+  const std::string failures = Window().ToolTip(IDC_FAILURE_COUNT);
+  EXPECT_NE(failures.find("开始采集以来轮询失败 3 次："), std::string::npos) << failures;
+  EXPECT_NE(failures.find("\n无应答：1 次\nCRC 校验错误：2 次\n"), std::string::npos) << failures;
+  EXPECT_NE(failures.find("：CRC 校验错误\n发送：01 03 00 00 00 02 C4 0B\n接收：01 03 04"),
+            std::string::npos)
+      << failures;
+  for (int control : {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP, IDC_LEAK_TEXT}) {
+    const std::string tip = Window().ToolTip(control);
+    EXPECT_EQ(tip.rfind(reading + "\n此后连续 3 次轮询失败，已 ", 0), 0u) << tip;
+  }
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kNormal) << "the window's own text is as it was";
+
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(Window().ToolTip(IDC_LEAK_LAMP), "") << "the lamps are off: no reading shown";
+  EXPECT_EQ(Window().ToolTip(IDC_FAILURE_COUNT), failures) << "kept with the counter";
+  StartAcquisition();
+  EXPECT_EQ(Window().ToolTip(IDC_FAILURE_COUNT), "") << "a new start counts afresh";
+}
+
+// A pulled adapter: the simulator ends (its terminal hangs up and its COM3 link goes), and a
+// new one comes back under the same COM number.
+TEST_F(AcquisitionTest, APulledAdapterIsLetGoAndTakenUpAgainWhenItComesBack) {
+  auto adapter = std::make_unique<SimProcess>(std::vector<std::string>{"--com", "3"});
+  ASSERT_FALSE(adapter->SlavePath().empty());
+  Start();
+  Window().Select(IDC_PORT_COMBO, 2);
+  StartAcquisition();
+  Window().Tick();
+  ASSERT_EQ(Window().Text(IDC_SUCCESS_COUNT), "1");
+
+  EXPECT_EQ(adapter->Stop(SIGTERM), 0);
+  Window().Tick();
+  Window().Tick();  // still gone: the open is tried again and fails
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2");
+  EXPECT_NE(Window().ToolTip(IDC_FAILURE_COUNT).find("串口已断开"), std::string::npos)
+      << Window().ToolTip(IDC_FAILURE_COUNT);
+
+  adapter = std::make_unique<SimProcess>(std::vector<std::string>{"--com", "3", "--leak", "1"});
+  Window().Select(IDC_PORT_COMBO, 0);  // the current selection does not matter
+  Window().Tick();
+  EXPECT_EQ(Window().Text(IDC_SUCCESS_COUNT), "2") << "polling goes on by itself";
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak) << "from the detector on COM3";
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  const CommHandle reopened = OpenCommPort(3, 9600);
+  EXPECT_TRUE(reopened) << "the stop closed the port taken up again";
+  CloseCommPort(reopened);
 }
 
 TEST_F(AcquisitionTest, CountersGoOnInDecimalPastTheRangeOfInt) {

@@ -12,7 +12,7 @@ struct FaultEntry {
   std::string_view name;
 };
 
-constexpr std::array<FaultEntry, 8> kFaults = {{
+constexpr std::array<FaultEntry, 9> kFaults = {{
     {Fault::kNone, "none"},
     {Fault::kSilent, "silent"},
     {Fault::kLate, "late"},
@@ -21,6 +21,7 @@ constexpr std::array<FaultEntry, 8> kFaults = {{
     {Fault::kStrayLate, "stray-late"},
     {Fault::kException, "exception"},
     {Fault::kBytewise, "bytewise"},
+    {Fault::kEcho, "echo"},
 }};
 
 constexpr std::uint8_t kReadHolding = 0x03;
@@ -119,6 +120,15 @@ int DetectorModel::BaudRate() const {
 }
 
 Response DetectorModel::Respond(std::span<const std::uint8_t> frame, int lineBaud) const {
+  Response response = Answer(frame, lineBaud);
+  if (fault_ != Fault::kEcho) return response;
+  // A two-wire adapter without echo suppression hears its own sending, before any reply.
+  response.parts.insert(response.parts.begin(), ReplyPart{{}, {frame.begin(), frame.end()}});
+  response.note = "echoed; " + response.note;
+  return response;
+}
+
+Response DetectorModel::Answer(std::span<const std::uint8_t> frame, int lineBaud) const {
   if (!HasGoodCrc(frame)) {
     return Silence("ignored: not a frame (" + std::to_string(frame.size()) + " bytes)");
   }

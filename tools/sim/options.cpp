@@ -167,6 +167,9 @@ std::string Usage() {
       "  stray-late  send an extra byte 50 ms after the reply\n"
       "  exception   refuse every request with exception 04\n"
       "  bytewise    send the reply one byte at a time, 20 ms apart\n"
+      "  echo        play a two-wire adapter without echo suppression: send every frame\n"
+      "              heard straight back, whatever its address or baud rate, then answer\n"
+      "              as under none\n"
       "Under late, bad-crc, stray, stray-late and bytewise a write is still carried out;\n"
       "under silent and exception nothing is.\n"
       "\n";

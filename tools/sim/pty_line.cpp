@@ -63,7 +63,9 @@ std::unique_ptr<PtyLine> PtyLine::Open(int baudRate, std::string& error) {
     return nullptr;
   }
   const std::string slavePath = name;
-  const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  // Write-only: the hold must not make our line look read by another program, which would
+  // make the master's port busy.
+  const int slave = open(slavePath.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (slave < 0 || !MakeRaw(slave, baudRate) ||
       fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
     error = SystemError(slavePath.c_str());

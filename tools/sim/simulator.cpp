@@ -9,23 +9,13 @@
 #include <cstdio>
 #include <utility>
 
+#include "serial/rtu.h"
 #include "tools/sim/console.h"
 
 namespace {
 
 // No command is this long; a longer line is refused as a whole rather than kept growing.
 constexpr std::size_t kMaxConsoleLine = 1024;
-
-std::string HexBytes(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  char digits[4];
-  for (const std::uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X ", byte);
-    text += digits;
-  }
-  if (!text.empty()) text.pop_back();
-  return text;
-}
 
 // Byte for byte, so that nothing in the text can cut the line short of its newline.
 void WriteLine(std::FILE* stream, std::string_view text) {

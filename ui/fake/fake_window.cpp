@@ -162,6 +162,9 @@ int FakeWindow::CheckState(int controlId) {
 void FakeWindow::SetCheckState(int controlId, int state) {
   At(controlId).check = state;
 }
+void FakeWindow::SetToolTip(int controlId, std::string_view text) {
+  At(controlId).toolTip = text;
+}
 void FakeWindow::SetIcon(int controlId, int iconId) {
   At(controlId).icon = iconId;
 }

@@ -44,6 +44,7 @@ class FakeWindow : public Window {
   bool IsEnabled(int controlId) const;
   bool IsVisible(int controlId) const;
   int Icon(int controlId) const;
+  const std::string& ToolTip(int controlId) const { return At(controlId).toolTip; }
   int WindowIcon() const { return windowIcon_; }
   bool TimerRunning() const { return timerRunning_; }
   unsigned TimerPeriod() const { return timerPeriod_; }
@@ -68,6 +69,7 @@ class FakeWindow : public Window {
   std::string EntryText(int controlId, int index) override;
   int CheckState(int controlId) override;
   void SetCheckState(int controlId, int state) override;
+  void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
@@ -89,6 +91,7 @@ class FakeWindow : public Window {
     int selection = -1;
     int check = 0;
     int icon = 0;
+    std::string toolTip;
   };
 
   Control& At(int controlId);

@@ -13,12 +13,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextDocument>
 #include <QThread>
 #include <algorithm>
 #include <climits>
 
 #include "res/resource.h"
-#include "serial/comm_port.h"
+#include "ui/port_list_tip.h"
 
 namespace ui {
 namespace {
@@ -37,11 +38,6 @@ QString FromUtf8(std::string_view text) {
 // The icons of res/icons, embedded under their resource ids.
 QIcon ResourceIcon(int iconId) {
   return QIcon(QStringLiteral(":/icons/%1.ico").arg(iconId));
-}
-
-QPixmap LargeIcon(const QWidget& control, int iconId) {
-  const int size = control.style()->pixelMetric(QStyle::PM_LargeIconSize);
-  return ResourceIcon(iconId).pixmap(size, size);
 }
 
 // The program's name as Windows gives it: the executable's file name without its extension.
@@ -75,16 +71,6 @@ QComboBox* CreateList(const ControlTemplate& source, QWidget* parent) {
   for (std::string_view entry : source.listEntries) list->addItem(FromUtf8(entry));
   list->setCurrentIndex(-1);
   return list;
-}
-
-// Which device each COM entry opens on this machine, so that the adapter can be told apart.
-QString PortListToolTip(const QComboBox& list) {
-  QStringList lines;
-  for (int index = 0; index < list.count(); ++index) {
-    const std::string device = CommPortDevice(index + 1);
-    if (!device.empty()) lines << list.itemText(index) + QStringLiteral("：") + FromUtf8(device);
-  }
-  return lines.isEmpty() ? QStringLiteral("本机没有串口设备") : lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -169,7 +155,7 @@ QWidget* QtWindow::CreateControl(const ControlTemplate& source) {
       break;
     case ControlKind::kIcon: {
       auto* icon = new QLabel(this);
-      icon->setPixmap(LargeIcon(*icon, source.iconId));
+      icon->setPixmap(LargeIcon(source.iconId));
       widget = icon;
       break;
     }
@@ -280,7 +266,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
   }
   // The port list's tooltip is worked out when it is wanted, since adapters come and go.
   if (event->type() == QEvent::ToolTip && list == ControlWidget(IDC_PORT_COMBO)) {
-    list->setToolTip(PortListToolTip(*list));
+    list->setToolTip(FromUtf8(PortListToolTip(list->count())));
   }
   return false;
 }
@@ -352,8 +338,27 @@ void QtWindow::SetCheckState(int controlId, int state) {
   if (auto* box = Find<QCheckBox>(controlId)) box->setChecked(state == 1);
 }
 
+void QtWindow::SetToolTip(int controlId, std::string_view text) {
+  QWidget* widget = ControlWidget(controlId);
+  if (!widget) return;
+  // A device name or a byte dump must never pass as markup.
+  const QString tip = FromUtf8(text);
+  widget->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
+}
+
 void QtWindow::SetIcon(int controlId, int iconId) {
-  if (auto* icon = Find<QLabel>(controlId)) icon->setPixmap(LargeIcon(*icon, iconId));
+  if (auto* icon = Find<QLabel>(controlId)) icon->setPixmap(LargeIcon(iconId));
+}
+
+// A window reads each icon once: a QIcon made afresh at every change of a lamp would read its
+// file again and leave one more copy of its pixmap in QPixmapCache, under a key of its own.
+const QPixmap& QtWindow::LargeIcon(int iconId) {
+  auto [entry, added] = largeIcons_.try_emplace(iconId);
+  if (added) {
+    const int size = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    entry->second = ResourceIcon(iconId).pixmap(size, size);
+  }
+  return entry->second;
 }
 
 void QtWindow::SetWindowIcon(int iconId) {

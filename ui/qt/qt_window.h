@@ -3,10 +3,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QTimer>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -43,6 +45,7 @@ class QtWindow final : public QDialog, public Window {
   std::string EntryText(int controlId, int index) override;
   int CheckState(int controlId) override;
   void SetCheckState(int controlId, int state) override;
+  void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
@@ -82,6 +85,7 @@ class QtWindow final : public QDialog, public Window {
   template <typename Widget>
   Widget* Find(int controlId) const;
   void OnClicked(int controlId);
+  const QPixmap& LargeIcon(int iconId);
 
   bool RunOnWindowThread(std::function<void()> work);
   void RunNextTask();
@@ -91,7 +95,8 @@ class QtWindow final : public QDialog, public Window {
   const DialogTemplate& dialog_;
   DialogHandler& handler_;
   BaseUnits units_;
-  std::vector<Control> controls_;  // in template order
+  std::vector<Control> controls_;      // in template order
+  std::map<int, QPixmap> largeIcons_;  // by icon id, as loaded
   QTimer timer_;
   QMenu* contextMenu_ = nullptr;
   bool ended_ = false;

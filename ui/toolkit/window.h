@@ -59,6 +59,10 @@ class Window {
   virtual int CheckState(int controlId) = 0;
   virtual void SetCheckState(int controlId, int state) = 0;
 
+  // The explanation shown when the pointer rests on a control; empty for none. Plain text,
+  // lines separated by '\n'.
+  virtual void SetToolTip(int controlId, std::string_view text) = 0;
+
   // Replaces the picture of an icon control with a resource icon.
   virtual void SetIcon(int controlId, int iconId) = 0;
   // The window's own (caption and task-bar) icon.

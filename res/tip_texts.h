@@ -1,0 +1,41 @@
+// Our own explanations in the window's tooltips, UTF-8. They explain what the window's fixed
+// texts cannot say; printf formats where they hold values.
+#pragma once
+
+#include <string_view>
+
+namespace tip {
+
+// The port list.
+inline constexpr std::string_view kNoPorts = "本机没有串口设备";
+inline constexpr std::string_view kFromDeviceList = "（无链接，取自设备列表）";
+inline constexpr std::string_view kPortMissing = "设备不存在";
+inline constexpr std::string_view kPortForbidden = "无权打开";
+inline constexpr const char* kPortForbiddenFormat = "无权打开（请将用户加入 %s 组，然后重新登录）";
+inline constexpr std::string_view kPortBusy = "已被其他程序占用";
+inline constexpr const char* kPortBusyFormat = "已被 %s（进程 %d）占用";
+
+// Why a poll failed.
+inline constexpr std::string_view kNoReply = "无应答";
+inline constexpr std::string_view kShortReply = "应答不完整";
+inline constexpr std::string_view kLongReply = "应答过长";
+inline constexpr std::string_view kBadCrc = "CRC 校验错误";
+inline constexpr const char* kExceptionFormat = "检测器拒绝了请求（异常码 %d）";
+inline constexpr std::string_view kEcho = "收到的是请求本身的回显（适配器回显发送的数据）";
+inline constexpr std::string_view kWrongEcho = "回显与请求不符";
+inline constexpr std::string_view kLineGone = "串口已断开（适配器被拔出？），每次轮询时重新打开";
+
+// The failure counter.
+inline constexpr const char* kFailedPollsFormat = "开始采集以来轮询失败 %s 次：";
+inline constexpr const char* kCauseCountFormat = "%s：%s 次";
+inline constexpr const char* kLastFailureFormat = "最近一次失败（%s）：%s";
+inline constexpr std::string_view kSent = "发送：";
+inline constexpr std::string_view kReceived = "接收：";
+inline constexpr std::string_view kNothing = "无";
+
+// The lamps and the leak text.
+inline constexpr const char* kReadingTakenFormat = "读数时间：%s";
+inline constexpr const char* kFailedSinceFormat =
+    "此后连续 %s 次轮询失败，已 %s 秒没有新读数；显示的仍是上面那次读数";
+
+}  // namespace tip

@@ -1,0 +1,51 @@
+#include "ui/port_list_tip.h"
+
+#include "res/tip_texts.h"
+#include "serial/comm_port.h"
+#include "ui/number_text.h"
+
+namespace {
+
+std::string StateText(const CommError& problem) {
+  switch (problem.kind) {
+    case CommErrorKind::kNone:
+    case CommErrorKind::kConfiguration:
+      return {};
+    case CommErrorKind::kNotFound:
+      return std::string(tip::kPortMissing);
+    case CommErrorKind::kPermission:
+      if (problem.group.empty()) return std::string(tip::kPortForbidden);
+      return FormatText(tip::kPortForbiddenFormat, problem.group.c_str());
+    case CommErrorKind::kBusy:
+      if (problem.holderPid == 0) return std::string(tip::kPortBusy);
+      return FormatText(tip::kPortBusyFormat, problem.holderCommand.c_str(), problem.holderPid);
+  }
+  return {};
+}
+
+bool AnyLinked(int portCount) {
+  for (int number = 1; number <= portCount; ++number) {
+    if (CommPortLinked(number)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string PortListToolTip(int portCount) {
+  const bool linksKept = AnyLinked(portCount);
+  std::string tip;
+  for (int number = 1; number <= portCount; ++number) {
+    const std::string device = CommPortDevice(number);
+    if (device.empty()) continue;
+    std::string line =
+        std::string("Com").append(std::to_string(number)).append("：").append(device);
+    if (linksKept && !CommPortLinked(number)) line.append(tip::kFromDeviceList);
+    if (const std::string state = StateText(InspectCommPort(number)); !state.empty()) {
+      line.append("，").append(state);
+    }
+    if (!tip.empty()) tip += '\n';
+    tip.append(line);
+  }
+  return tip.empty() ? std::string(tip::kNoPorts) : tip;
+}
