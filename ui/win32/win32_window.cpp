@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "res/resource.h"
+#include "ui/port_list_tip.h"
 #include "ui/toolkit/dialog_template.h"
 #include "ui/win32/list_data.h"
 #include "ui/win32/wide_text.h"
@@ -69,10 +71,38 @@ void Centre(HWND window, HWND owner) {
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-bool IsDialogBox(HWND window) {
+bool HasClass(HWND window, const wchar_t* className) {
   wchar_t name[16] = {};
   GetClassNameW(window, name, static_cast<int>(std::size(name)));
-  return std::wstring_view(name) == L"#32770";
+  return lstrcmpiW(name, className) == 0;
+}
+
+bool IsDialogBox(HWND window) {
+  return HasClass(window, L"#32770");
+}
+
+bool IsStatic(HWND control) {
+  return HasClass(control, L"Static");
+}
+
+// A tool of the dialog's tooltip control: the whole of one control, whose mouse messages the
+// tooltip control watches itself.
+TTTOOLINFOW ControlTool(HWND dialog, HWND control) {
+  TTTOOLINFOW tool{};
+  // Version 2's size: comctl32 5, which serves a program without a manifest, refuses the
+  // larger one of the current headers.
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = dialog;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  return tool;
+}
+
+// The templates' text and icon controls lack SS_NOTIFY; without it they let the mouse through
+// to the dialog, and a tip on them would never show.
+void LetMouseReach(HWND control) {
+  if (!IsStatic(control)) return;
+  SetWindowLongPtrW(control, GWL_STYLE, GetWindowLongPtrW(control, GWL_STYLE) | SS_NOTIFY);
 }
 
 BOOL CALLBACK CancelIfOwnedBy(HWND window, LPARAM owner) {
@@ -109,6 +139,7 @@ INT_PTR CALLBACK Win32Window::DialogProc(HWND dialog, UINT message, WPARAM wPara
 INT_PTR Win32Window::OnInitDialog(HWND dialog) {
   dialog_ = dialog;
   FillLists();
+  AddPortListTool();
   Centre(dialog_, owner_);
   handler_.OnInitDialog(*this);
   return TRUE;  // the focus goes to the first control in tab order that takes it
@@ -117,7 +148,9 @@ INT_PTR Win32Window::OnInitDialog(HWND dialog) {
 INT_PTR Win32Window::OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      return OnCommandMessage(LOWORD(wParam), HIWORD(wParam));
+      return OnCommandMessage(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_NOTIFY:
+      return OnNotifyMessage(*reinterpret_cast<NMHDR*>(lParam));
     case WM_TIMER:
       if (wParam == kPollTimerId && !Ending()) handler_.OnTimer(*this);
       return TRUE;
@@ -144,8 +177,9 @@ INT_PTR Win32Window::OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam)
   }
 }
 
-INT_PTR Win32Window::OnCommandMessage(int controlId, int notification) {
-  if (notification != BN_CLICKED) return FALSE;
+INT_PTR Win32Window::OnCommandMessage(int controlId, int notification, HWND control) {
+  // A static control with a tip has SS_NOTIFY, and its STN_CLICKED is BN_CLICKED's code.
+  if (notification != BN_CLICKED || (control && IsStatic(control))) return FALSE;
   if (Ending()) return TRUE;  // a click still queued as the window ended
   switch (controlId) {
     case IDCANCEL:  // Esc, the close box, the system menu's close
@@ -159,6 +193,12 @@ INT_PTR Win32Window::OnCommandMessage(int controlId, int notification) {
       handler_.OnCommand(*this, controlId);
       break;
   }
+  return TRUE;
+}
+
+INT_PTR Win32Window::OnNotifyMessage(NMHDR& header) {
+  if (header.hwndFrom != toolTips_ || header.code != TTN_GETDISPINFOW) return FALSE;
+  ProvidePortListTip(reinterpret_cast<NMTTDISPINFOW&>(header));
   return TRUE;
 }
 
@@ -195,6 +235,41 @@ void Win32Window::FillLists() {
     SendDlgItemMessageW(dialog_, entry.controlId, CB_ADDSTRING, 0,
                         reinterpret_cast<LPARAM>(text.c_str()));
   }
+}
+
+HWND Win32Window::ToolTips() {
+  if (toolTips_) return toolTips_;
+  const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&classes);
+  // Shown while the dialog is inactive too; '&' and tabs in a device's name stay as they are.
+  toolTips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr, Program(), nullptr);
+  // A maximum width makes '\n' break lines; a line is wrapped only where it would leave the
+  // screen.
+  SendMessageW(toolTips_, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN));
+  return toolTips_;
+}
+
+// The port list's tip is asked for each time it is about to show, since adapters come and go.
+void Win32Window::AddPortListTool() {
+  const HWND list = Control(IDC_PORT_COMBO);
+  if (!list) return;
+  SendToolMessage(TTM_ADDTOOLW, list, LPSTR_TEXTCALLBACKW);
+}
+
+LRESULT Win32Window::SendToolMessage(UINT message, HWND control, wchar_t* text) {
+  TTTOOLINFOW tool = ControlTool(dialog_, control);
+  tool.lpszText = text;
+  return SendMessageW(ToolTips(), message, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Win32Window::ProvidePortListTip(NMTTDISPINFOW& request) {
+  const HWND list = Control(IDC_PORT_COMBO);
+  if (!list || request.hdr.idFrom != reinterpret_cast<UINT_PTR>(list)) return;
+  const auto entries = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+  portListTip_ = WideFromUtf8(PortListToolTip(entries));
+  request.lpszText = portListTip_.data();
 }
 
 std::string Win32Window::Text(int controlId) {
@@ -249,6 +324,26 @@ int Win32Window::CheckState(int controlId) {
 
 void Win32Window::SetCheckState(int controlId, int state) {
   CheckDlgButton(dialog_, controlId, state == 1 ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void Win32Window::SetToolTip(int controlId, std::string_view text) {
+  const HWND control = Control(controlId);
+  if (!control) return;
+  std::wstring tip = WideFromUtf8(text);
+  const auto held = toolTipTexts_.find(controlId);
+  if (held == toolTipTexts_.end()) {
+    if (tip.empty()) return;
+    LetMouseReach(control);
+    if (SendToolMessage(TTM_ADDTOOLW, control, tip.data())) {
+      toolTipTexts_.emplace(controlId, std::move(tip));
+    }
+  } else if (tip.empty()) {
+    SendToolMessage(TTM_DELTOOLW, control, nullptr);
+    toolTipTexts_.erase(held);
+  } else if (held->second != tip) {  // a poll that changed nothing redraws nothing
+    SendToolMessage(TTM_UPDATETIPTEXTW, control, tip.data());
+    held->second = std::move(tip);
+  }
 }
 
 void Win32Window::SetIcon(int controlId, int iconId) {

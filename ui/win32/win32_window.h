@@ -4,7 +4,9 @@
 // gives the keyboard behaviour: Tab order, Esc as cancel, Enter to the default button.
 #pragma once
 
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "ui/toolkit/window.h"
 #include "ui/win32/windows_api.h"
@@ -29,6 +31,7 @@ class Win32Window final : public Window {
   std::string EntryText(int controlId, int index) override;
   int CheckState(int controlId) override;
   void SetCheckState(int controlId, int state) override;
+  void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
@@ -46,13 +49,19 @@ class Win32Window final : public Window {
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR OnInitDialog(HWND dialog);
   INT_PTR OnDialogMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR OnCommandMessage(int controlId, int notification);
+  INT_PTR OnCommandMessage(int controlId, int notification, HWND control);
+  INT_PTR OnNotifyMessage(NMHDR& header);
   void PaintMinimised();
   // Sets the result a sent message returns to its sender.
   INT_PTR Reply(LRESULT result);
 
   HWND Control(int controlId) const;
   void FillLists();
+  HWND ToolTips();
+  void AddPortListTool();
+  // A message to the tooltip control about the tool of `control`, with its text.
+  LRESULT SendToolMessage(UINT message, HWND control, wchar_t* text);
+  void ProvidePortListTip(NMTTDISPINFOW& request);
   void ShowMessageBox(const std::wstring& text);
 
   // Another thread's synchronous send: false at once, or false from the window, once the
@@ -68,6 +77,9 @@ class Win32Window final : public Window {
   const DWORD threadId_;
   HWND dialog_ = nullptr;
   HICON windowIcon_ = nullptr;
+  HWND toolTips_ = nullptr;                   // made at the first tip, owned by the dialog
+  std::map<int, std::wstring> toolTipTexts_;  // by control: the texts of the tools it holds
+  std::wstring portListTip_;                  // the port list's tip while it is shown
 
   std::mutex endMutex_;
   bool ending_ = false;    // guarded by endMutex_

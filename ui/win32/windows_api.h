@@ -1,6 +1,6 @@
-// <windows.h> for the Win32 front end, in its wide-character form. Its MessageBox and
-// LoadString macros would rename ui::Window's members of those names, so they go: this code
-// names the W functions itself.
+// <windows.h> and the common controls (the tooltips) for the Win32 front end, in their
+// wide-character form. The MessageBox and LoadString macros would rename ui::Window's members
+// of those names, so they go: this code names the W functions itself.
 #pragma once
 
 #ifndef UNICODE
@@ -13,6 +13,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <commctrl.h>  // needs <windows.h> first
 
 #undef MessageBox
 #undef LoadString
