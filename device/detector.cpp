@@ -9,7 +9,6 @@ namespace {
 constexpr std::uint8_t kReadHolding = 0x03;
 constexpr std::uint8_t kWriteSingle = 0x06;
 constexpr unsigned kReplyWaitMs = 1000;
-constexpr unsigned kProbeWaitMs = 500;
 constexpr std::size_t kReadOneReply = 7;
 constexpr std::size_t kReadTwoReply = 9;
 constexpr std::size_t kWriteReply = 8;
@@ -79,6 +78,6 @@ bool WriteBaudCode(CommHandle port, int address, int code) {
   return WriteRegister(port, address, reg::kBaudCode, code);
 }
 
-bool ProbeAddress(CommHandle port, int address) {
-  return ReadRegisters(port, address, reg::kVoltage, 1, kProbeWaitMs).has_value();
+bool ProbeAddress(CommHandle port, int address, unsigned waitMs) {
+  return ReadRegisters(port, address, reg::kVoltage, 1, waitMs).has_value();
 }

@@ -37,5 +37,8 @@ std::optional<std::uint16_t> ReadSensitivity(CommHandle port, int address);
 bool WriteSensitivity(CommHandle port, int address, int value);
 bool WriteAddress(CommHandle port, int address, int newAddress);
 bool WriteBaudCode(CommHandle port, int address, int code);
-// Reads the voltage register with a 500 ms wait: did a valid reply come back?
-bool ProbeAddress(CommHandle port, int address);
+// The window's search waits this long for each probe's reply.
+inline constexpr unsigned kProbeWaitMs = 500;
+
+// Reads the voltage register with a `waitMs` wait: did a valid reply come back?
+bool ProbeAddress(CommHandle port, int address, unsigned waitMs = kProbeWaitMs);

@@ -19,10 +19,10 @@ constexpr int kLastAddress = 255;
 
 enum class Probe { kAnswered, kSilent, kNoPort };
 
-Probe ProbeOnce(const PortOpener& openPort, int address, int baudRate) {
+Probe ProbeOnce(const PortOpener& openPort, int address, int baudRate, unsigned waitMs) {
   const CommHandle port = openPort(g_searchPortNumber, baudRate);
   if (!port) return Probe::kNoPort;
-  const bool answered = ProbeAddress(port, address);
+  const bool answered = ProbeAddress(port, address, waitMs);
   CloseCommPort(port);
   return answered ? Probe::kAnswered : Probe::kSilent;
 }
@@ -35,7 +35,8 @@ PortOpener OpenDeviceOfPort(int portNumber) {
   };
 }
 
-SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort) {
+SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort,
+                       const SearchScope& scope) {
   // Stopped before it began: nothing was found.
   if (g_searchActive == 0) return SearchEnd::kStopped;
   for (int address = 0; address <= kLastAddress; ++address) {
@@ -43,14 +44,14 @@ SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort) {
       if (g_searchRateEnabled[rate] != 1) continue;
       if (g_searchActive == 0) return SearchEnd::kStopped;
       g_searchBaud = kBaudRates[rate];
-      switch (ProbeOnce(openPort, address, g_searchBaud)) {
+      switch (ProbeOnce(openPort, address, g_searchBaud, scope.probeWaitMs)) {
         case Probe::kNoPort:
           window.messageBox(text::kSearchPortTrouble);
           return SearchEnd::kPortTrouble;
         case Probe::kAnswered:
           g_foundAddress = address;
-          window.send(WM_SEARCH_FOUND);
-          return SearchEnd::kFound;
+          if (!window.send(WM_SEARCH_FOUND) || !scope.scanOn) return SearchEnd::kFound;
+          break;
         case Probe::kSilent:
           g_searchStatus = text::kSearching;
           g_searchAddress = address;

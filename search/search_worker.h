@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "device/detector.h"
 #include "serial/comm_port.h"
 
 // Written by the window before it starts a worker. While one runs, the window only clears
@@ -47,9 +48,18 @@ using PortOpener = std::function<CommHandle(int portNumber, int baudRate)>;
 // another device of the machine.
 PortOpener OpenDeviceOfPort(int portNumber);
 
+// How far a scan goes. The window's search stops at the first find and waits 500 ms a probe;
+// the command line may scan on and list every responder, or wait less for a quick detector.
+struct SearchScope {
+  bool scanOn = false;  // after a find, go on to the end and report every find
+  unsigned probeWaitMs = kProbeWaitMs;
+};
+
 // The scan. Every probe opens a port of its own and closes it before reporting, so it starts
-// with purged queues; g_commHandle stays the window's.
-SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort = OpenCommPort);
+// with purged queues; g_commHandle stays the window's. Scanning on, each find is reported
+// with WM_SEARCH_FOUND and the scan ends as exhausted, or stopped.
+SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort = OpenCommPort,
+                       const SearchScope& scope = {});
 
 // A worker on a thread of its own, as the window holds it.
 class SearchThread {

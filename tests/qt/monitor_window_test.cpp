@@ -1,6 +1,7 @@
 // The real main window, offscreen, with the simulated detector on COM1: what a technician
 // sees after start, a version read, acquisition, and Esc.
 #include <fcntl.h>
+#include <signal.h>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
@@ -150,6 +151,25 @@ TEST_F(QtMonitorWindowTest, TooltipsExplainFailedPollsAndPortsInTheWay) {
   EXPECT_TRUE(tip.contains("检测器拒绝了请求（异常码 4）：1 次")) << tip.toStdString();
   EXPECT_TRUE(tip.contains("接收：01 83 04")) << tip.toStdString();
   EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2") << "the counter itself reads as before";
+}
+
+// A pulled adapter comes back under the same COM number while the real window polls.
+TEST_F(QtMonitorWindowTest, AcquisitionGoesOnByItselfWhenAPulledAdapterComesBack) {
+  auto adapter = std::make_unique<SimProcess>(std::vector<std::string>{"--com", "3"});
+  Window().Select(IDC_PORT_COMBO, 2);
+  Window().SetText(IDC_PERIOD_EDIT, "100");
+  Click(IDC_ACQUIRE_BUTTON);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_SUCCESS_COUNT) != "0"; }, 5000));
+  adapter->Stop(SIGTERM);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_FAILURE_COUNT) == "3"; }, 5000));
+  const std::string good = Window().Text(IDC_SUCCESS_COUNT);
+  adapter = std::make_unique<SimProcess>(std::vector<std::string>{"--com", "3"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Window().Text(IDC_SUCCESS_COUNT) != good; }, 5000));
+  EXPECT_EQ(Window().Text(IDC_ACQUIRE_BUTTON), text::kStopAcquisition);
+  Click(IDC_ACQUIRE_BUTTON);
+  const CommHandle port = OpenCommPort(3, 9600);
+  EXPECT_TRUE(port) << "the stop closed the port taken up again";
+  CloseCommPort(port);
 }
 
 // QApplication takes the locale from the environment; under a decimal-comma one the C

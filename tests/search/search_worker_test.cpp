@@ -41,14 +41,17 @@ class SearchWorkerTest : public ::testing::Test {
 
   static void TickRates(std::array<int, 5> ticked) { g_searchRateEnabled = ticked; }
 
-  SearchEnd Scan(MemoryLine& line) {
+  SearchEnd Scan(MemoryLine& line, const SearchScope& scope = {}) {
     const SearchWindow window{[&](int message) { return Record(line, message); },
                               [&](std::string_view text) { boxes_.emplace_back(text); }};
-    return SearchWorker(window, [&](int portNumber, int baudRate) {
-      portsOpened_.push_back(portNumber);
-      if (refuseOpenNumber_ == static_cast<int>(portsOpened_.size())) return CommHandle();
-      return line.Open(baudRate);
-    });
+    return SearchWorker(
+        window,
+        [&](int portNumber, int baudRate) {
+          portsOpened_.push_back(portNumber);
+          if (refuseOpenNumber_ == static_cast<int>(portsOpened_.size())) return CommHandle();
+          return line.Open(baudRate);
+        },
+        scope);
   }
 
   bool Record(const MemoryLine& line, int message) {
@@ -157,6 +160,33 @@ TEST_F(SearchWorkerTest, FullScanWithoutAnswerTriesAllAndReportsExhaustion) {
   // Each miss costs the 500 ms wait and the read time-out: ten to twelve minutes in all.
   EXPECT_GE(silent.NowMs(), 10u * 60 * 1000);
   EXPECT_LE(silent.NowMs(), 12u * 60 * 1000);
+}
+
+// The command line's bus scan: every responder reported, and the scan goes on to the end.
+TEST_F(SearchWorkerTest, ScanningOnReportsEveryResponderAndEndsExhausted) {
+  TickRates({0, 0, 0, 1, 1});
+  MemoryLine bus([](std::span<const std::uint8_t> request, int baudRate) {
+    const bool answers =
+        (request[0] == 3 && baudRate == 9600) || (request[0] == 200 && baudRate == 19200);
+    return answers ? WithCrc({request[0], 0x03, 0x02, 0x00, 0x78}) : Bytes();
+  });
+  EXPECT_EQ(Scan(bus, {.scanOn = true}), SearchEnd::kExhausted);
+  EXPECT_EQ(bus.Requests().size(), 512u);
+  std::vector<std::pair<int, int>> found;
+  for (const Report& report : reports_) {
+    if (report.message == WM_SEARCH_FOUND) found.emplace_back(report.baudRate, report.address);
+  }
+  EXPECT_EQ(found, (std::vector<std::pair<int, int>>{{9600, 3}, {19200, 200}}));
+  EXPECT_EQ(reports_.back().error, text::kSearchExhausted);
+}
+
+TEST_F(SearchWorkerTest, AShorterWaitShortensEveryUnansweredProbe) {
+  TickRates({0, 0, 0, 1, 0});
+  MemoryLine silent([](auto, int) { return Bytes(); });
+  EXPECT_EQ(Scan(silent, {.probeWaitMs = 100}), SearchEnd::kExhausted);
+  // 100 ms of waiting and the 40 ms read time-out a probe, rather than 540 ms.
+  EXPECT_GE(silent.NowMs(), 256u * 140);
+  EXPECT_LE(silent.NowMs(), 256u * 150);
 }
 
 TEST_F(SearchWorkerTest, NoRateTickedReportsExhaustionWithoutSendingAnything) {
