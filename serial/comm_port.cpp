@@ -63,9 +63,10 @@ class FrameTrace {
     observer_ = std::move(observer);
     observing_ = static_cast<bool>(observer_);
   }
-  void Tell(CommHandle port, FrameDirection direction, std::span<const std::uint8_t> bytes) {
+  void Tell(CommHandle port, FrameDirection direction, std::span<const std::uint8_t> bytes,
+            std::chrono::steady_clock::time_point at) {
     if (!observing_.load(std::memory_order_relaxed)) return;
-    const FrameEvent event{port, direction, bytes, std::chrono::steady_clock::now()};
+    const FrameEvent event{port, direction, bytes, at};
     std::lock_guard lock(mutex_);
     if (observer_) observer_(event);
   }
@@ -79,6 +80,16 @@ class FrameTrace {
 FrameTrace& Trace() {
   static FrameTrace trace;
   return trace;
+}
+
+std::chrono::steady_clock::time_point& ThreadIoTime() {
+  thread_local std::chrono::steady_clock::time_point at;
+  return at;
+}
+
+// When this thread's write or read returned, before any observer ran.
+std::chrono::steady_clock::time_point NoteIoTime() {
+  return ThreadIoTime() = std::chrono::steady_clock::now();
 }
 
 PortTable& Ports() {
@@ -160,14 +171,14 @@ void CloseCommPort(CommHandle handle) {
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t written = port ? port->Write(bytes) : 0;
-  Trace().Tell(handle, FrameDirection::kSent, bytes.first(written));
+  Trace().Tell(handle, FrameDirection::kSent, bytes.first(written), NoteIoTime());
   return written;
 }
 
 std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t read = port ? port->Read(bytes) : 0;
-  Trace().Tell(handle, FrameDirection::kReceived, bytes.first(read));
+  Trace().Tell(handle, FrameDirection::kReceived, bytes.first(read), NoteIoTime());
   return read;
 }
 
@@ -182,6 +193,10 @@ void SetCommLocalEcho(CommHandle handle, bool echoes) {
 
 bool CommLocalEcho(CommHandle handle) {
   return Ports().Echoes(handle);
+}
+
+std::chrono::steady_clock::time_point LastCommIoTime() {
+  return ThreadIoTime();
 }
 
 void SetFrameObserver(FrameObserver observer) {

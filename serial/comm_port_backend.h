@@ -1,6 +1,7 @@
 // What each platform backend provides to comm_port.cpp. Not for use above serial/.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,10 @@ std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate
 
 void SetLastCommError(CommErrorKind kind, std::string message);
 void SetLastCommError(CommError error);
+
+// When the calling thread's last WriteComm or ReadComm returned, not counting the time a
+// frame observer took: what reply times are measured with.
+std::chrono::steady_clock::time_point LastCommIoTime();
 
 // InspectCommPort for a device path.
 CommError InspectPlatformPort(const std::string& path);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "serial/comm_port_backend.h"
+
 namespace {
 
 // The two byte tables published with the Modbus RTU CRC: one table step per data byte.
@@ -73,8 +75,6 @@ ExchangeOutcome& ThreadOutcome() {
   return outcome;
 }
 
-using Clock = std::chrono::steady_clock;
-
 // Reads what the adapter echoed of the request; false, with the outcome set, when it was
 // not the request.
 bool TakeEcho(CommHandle port, const RtuRequest& request, unsigned waitMs,
@@ -140,7 +140,7 @@ std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
   const RtuRequest request = BuildRtuRequest(head);
   outcome.sent.assign(request.begin(), request.end());
   WriteComm(port, request);
-  const auto written = Clock::now();
+  const auto written = LastCommIoTime();
   if (CommLocalEcho(port) && !TakeEcho(port, request, waitMs, outcome)) {
     if (CommLineGone(port)) outcome.result = ExchangeResult::kLineGone;
     return std::nullopt;
@@ -155,7 +155,7 @@ std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
   outcome.received.insert(outcome.received.end(), read.begin(), read.end());
   if (!outcome.received.empty()) {
     outcome.replyTime =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - written);
+        std::chrono::duration_cast<std::chrono::milliseconds>(LastCommIoTime() - written);
   }
   outcome.result = CommLineGone(port) ? ExchangeResult::kLineGone
                                       : ClassifyRtuReply(request, read, replyLength, queued);

@@ -1,5 +1,6 @@
 // kl395-cli as a child process, its two outputs read apart, for the tests that need it
-// running while they act: on its line, with signals, or with a standard stream changed.
+// running while they act: on its line, with signals, or with a standard stream changed;
+// and what it leaves on the port.
 #pragma once
 
 #include <sys/types.h>
@@ -37,3 +38,9 @@ class CliProcess {
   int out_ = -1;
   int err_ = -1;
 };
+
+// Whether later opens of the terminal would be refused as busy: the exclusive flag our
+// backend sets at open outlives a process that ends without clearing it, for as long as
+// the other end stays open. (Root's opens pass it, so the flag itself is read.) Write-only,
+// so as not to count as another reader of the line, which the tool refuses as busy.
+bool HeldExclusive(const std::string& path);

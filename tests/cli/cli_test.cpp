@@ -66,6 +66,9 @@ TEST(CliArguments, SettingsAreCheckedWholeAndInRange) {
       {"--device", "/dev/ttyUSB0", "--device", "/dev/ttyUSB1", "read-status"},
       // An empty path is no device, not "no device given".
       {"--device", "", "read-status"},
+      {"--trace", "--trace", "read-status"},
+      {"--echo", "read-status", "--echo"},
+      {"--trace=1", "read-status"},
   };
   for (const auto& arguments : refused) {
     const CliParse bad = ParseCliArguments(arguments);
@@ -74,6 +77,15 @@ TEST(CliArguments, SettingsAreCheckedWholeAndInRange) {
     EXPECT_FALSE(bad.helpRequested);
   }
   EXPECT_TRUE(ParseCliArguments({"--help"}).helpRequested);
+  // The flags take no value, anywhere on the line.
+  const CliParse flagged =
+      ParseCliArguments({"read-version", "--echo", "--address", "2", "--trace"});
+  ASSERT_TRUE(flagged.options) << flagged.message;
+  EXPECT_TRUE(flagged.options->trace);
+  EXPECT_TRUE(flagged.options->echo);
+  EXPECT_EQ(flagged.options->address, 2);
+  EXPECT_FALSE(ParseCliArguments({"read-version"}).options->trace);
+  EXPECT_FALSE(ParseCliArguments({"read-version"}).options->echo);
   // Beyond the window's COM12, as Windows numbers its ports.
   EXPECT_EQ(ParseCliArguments({"--port", "255", "read-status"}).options->portNumber, 255);
 }
@@ -130,6 +142,125 @@ TEST(CliMessages, PortTroubleSaysWhatThePathIs) {
   EXPECT_EQ(PortTroubleMessage(options, "/dev/ttyUSB0", busy),
             "serial port COM4 ('/dev/ttyUSB0'): in use by another program: already open elsewhere");
   EXPECT_EQ(PortTroubleMessage(options, "", CommError{}).find("serial port COM4: not found"), 0u);
+}
+
+TEST(CliMessages, PortTroubleNamesTheGroupToJoinAndTheHolder) {
+  CliOptions options;
+  options.devicePath = "/dev/ttyUSB0";
+  CommError refused{CommErrorKind::kPermission, "/dev/ttyUSB0: Permission denied"};
+  refused.group = "dialout";
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, refused),
+            "serial port '/dev/ttyUSB0': not permitted: Permission denied\n"
+            "  only members of group dialout may open it; to join it, on Debian and Ubuntu:\n"
+            "    sudo usermod -aG dialout $USER\n"
+            "  then log in again");
+  refused.group = "uucp";
+  EXPECT_NE(PortTroubleMessage(options, options.devicePath, refused).find("usermod -aG uucp $USER"),
+            std::string::npos);
+  // Root's group opens far more than a port.
+  refused.group = "root";
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, refused).find("usermod"),
+            std::string::npos);
+  refused.group.clear();
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, refused),
+            "serial port '/dev/ttyUSB0': not permitted: Permission denied");
+
+  CommError busy{CommErrorKind::kBusy,
+                 "/dev/ttyUSB0: open in another program, by minicom (pid 42)"};
+  busy.holderPid = 42;
+  busy.holderCommand = "minicom";
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, busy),
+            "serial port '/dev/ttyUSB0': in use by minicom (pid 42)");
+  busy.holderCommand = "\x1B[2Jx";
+  EXPECT_EQ(PortTroubleMessage(options, options.devicePath, busy),
+            "serial port '/dev/ttyUSB0': in use by \\x1B[2Jx (pid 42)")
+      << "a process may name itself anything";
+}
+
+// An outcome as RtuExchange leaves it for a reply of `expected` bytes.
+ExchangeOutcome Outcome(ExchangeResult result, std::vector<std::uint8_t> received,
+                        std::size_t expected = 7) {
+  ExchangeOutcome outcome;
+  outcome.result = result;
+  outcome.expected = expected;
+  outcome.waitMs = 1000;
+  outcome.queued = static_cast<unsigned>(received.size());
+  outcome.sent = WithCrc({0x05, 0x03, 0x00, 0x03, 0x00, 0x01});
+  outcome.received = std::move(received);
+  return outcome;
+}
+
+TEST(CliMessages, ExceptionsAreNamedAndTheirSlaveGiven) {
+  const std::vector<std::pair<std::uint8_t, std::string>> names = {
+      {1, "exception 1, illegal function, from slave 5"},
+      {2, "exception 2, illegal data address, from slave 5"},
+      {3, "exception 3, illegal data value, from slave 5"},
+      {4, "exception 4, slave device failure, from slave 5"},
+      {5, "exception 5, acknowledge, from slave 5"},
+      {6, "exception 6, slave device busy, from slave 5"},
+      {0x13, "exception 19, from slave 5"},
+  };
+  for (const auto& [code, text] : names) {
+    ExchangeOutcome outcome = Outcome(ExchangeResult::kException, WithCrc({0x05, 0x83, code}));
+    outcome.exceptionCode = code;
+    EXPECT_EQ(ExchangeSummary(outcome, false), text);
+  }
+}
+
+// With --echo, what the tool received begins with the request's echo, which is no part of the
+// reply the messages count and name.
+TEST(CliMessages, AnExpectedEchoIsNotCountedAsReply) {
+  ExchangeOutcome outcome = Outcome(ExchangeResult::kShort, {});
+  outcome.received = outcome.sent;
+  outcome.received.insert(outcome.received.end(), {0x05, 0x03, 0x02, 0x00});
+  outcome.queued = 4;
+  EXPECT_EQ(ExchangeSummary(outcome, true), "only 4 of 7 bytes came");
+
+  outcome = Outcome(ExchangeResult::kException, {});
+  outcome.received = outcome.sent;
+  outcome.received.insert(outcome.received.end(), {0x09, 0x83, 0x02, 0x00, 0x00});
+  outcome.exceptionCode = 2;
+  EXPECT_EQ(ExchangeSummary(outcome, true), "exception 2, illegal data address, from slave 9");
+
+  // Without an expected echo, a short reply is what came.
+  outcome = Outcome(ExchangeResult::kShort, {0x05, 0x03, 0x02});
+  EXPECT_EQ(ExchangeSummary(outcome, false), "only 3 of 7 bytes came");
+  // All of it came, but part only after the wait.
+  outcome = Outcome(ExchangeResult::kShort, {0x05, 0x03, 0x02, 0x00, 0x0A, 0x38, 0x43});
+  outcome.queued = 5;
+  EXPECT_EQ(ExchangeSummary(outcome, false), "only 5 of 7 bytes came within 1000 ms");
+  // No echo at all: the adapter may not echo.
+  outcome = Outcome(ExchangeResult::kNoReply, {});
+  EXPECT_EQ(ExchangeSummary(outcome, true), "no echo and no reply within 1000 ms");
+  EXPECT_NE(ExchangeFailure(outcome, true).find("try without --echo"), std::string::npos);
+}
+
+TEST(CliMessages, TooLongRepliesAreSizedInPlainEnglish) {
+  ExchangeOutcome outcome = Outcome(ExchangeResult::kTooLong, std::vector<std::uint8_t>(8), 8);
+  outcome.queued = 9;
+  EXPECT_EQ(ExchangeSummary(outcome, false), "9 bytes queued for an 8-byte reply");
+  outcome.expected = 7;
+  EXPECT_EQ(ExchangeSummary(outcome, false), "9 bytes queued for a 7-byte reply");
+}
+
+TEST(CliMessages, TraceLinesAlignTheirTimes) {
+  const std::vector<std::uint8_t> bytes = {0x01, 0x03, 0xAB};
+  EXPECT_EQ(TraceFrameLine(0ms, FrameDirection::kSent, bytes), "   0.000 TX 01 03 AB\n");
+  EXPECT_EQ(TraceFrameLine(11ms, FrameDirection::kReceived, bytes), "   0.011 RX 01 03 AB\n");
+  EXPECT_EQ(TraceFrameLine(1234567ms, FrameDirection::kSent, bytes), "1234.567 TX 01 03 AB\n");
+  ExchangeOutcome good = Outcome(ExchangeResult::kGood, WithCrc({0x05, 0x03, 0x02, 0x00, 0x0A}));
+  good.replyTime = 11ms;
+  EXPECT_EQ(TraceOutcomeLine(good, false), "         good, reply after 11 ms\n");
+}
+
+TEST(CliMessages, SearchMissesAreCountedByCause) {
+  MissTally tally;
+  EXPECT_EQ(tally.Summary(), "");
+  tally.Count(ExchangeResult::kBadCrc);
+  EXPECT_EQ(tally.Summary(), "1 probe missed: 1 bad CRC");
+  tally.Count(ExchangeResult::kNoReply);
+  tally.Count(ExchangeResult::kNoReply);
+  EXPECT_EQ(tally.Summary(), "3 probes missed: 2 no reply, 1 bad CRC");
 }
 
 CommandResult RunCli(const std::string& arguments) {

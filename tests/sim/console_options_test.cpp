@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "device/detector.h"
@@ -128,11 +129,30 @@ TEST(SimOptions, StartValuesComeFromTheCommandLine) {
   EXPECT_TRUE(parsed.options.verbose);
 }
 
+TEST(SimOptions, AlsoPutsMoreDetectorsOnTheLineAtTheFirstOnesRate) {
+  const ParsedArgs parsed =
+      Parse({"--also", "2:11", "--baud", "4800", "--also=0", "--fault", "silent", "--also", "1"});
+  ASSERT_EQ(parsed.error, "");
+  const DetectorBus bus = MakeBus(parsed.options);
+  const std::pair<unsigned, unsigned> addressAndVersion[] = {{1, 10}, {2, 11}, {0, 10}, {1, 10}};
+  for (std::size_t i = 0; i < std::size(addressAndVersion); ++i) {
+    SCOPED_TRACE(i);
+    const DetectorModel& detector = bus.Detector(i);
+    EXPECT_EQ(detector.Address(), addressAndVersion[i].first);
+    EXPECT_EQ(detector.Register(reg::kVersion), addressAndVersion[i].second);
+    EXPECT_EQ(detector.BaudRate(), 4800);
+    EXPECT_EQ(detector.fault(), i == 0 ? Fault::kSilent : Fault::kNone);
+  }
+  EXPECT_THROW(bus.Detector(4), std::out_of_range);
+}
+
 TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::initializer_list<std::string_view> bad[] = {
-      {"--address", "256"}, {"--address", "12ab"}, {"--baud", "300"}, {"--baud", "-9600"},
-      {"--com", "0"},       {"--fault", "loud"},   {"--version"},     {"--colour", "red"},
-      {"--ports-dir="},     {"--voltage", ""},
+      {"--address", "256"}, {"--address", "12ab"}, {"--baud", "300"},   {"--baud", "-9600"},
+      {"--com", "0"},       {"--fault", "loud"},   {"--version"},       {"--colour", "red"},
+      {"--ports-dir="},     {"--voltage", ""},     {"--also", "256"},   {"--also", "1:65536"},
+      {"--also", ":1"},     {"--also", "1:"},      {"--also", "1:2:3"}, {"--also", "-1"},
+      {"--also"},
   };
   for (const auto& args : bad) {
     EXPECT_NE(Parse(args).error, "") << *args.begin();

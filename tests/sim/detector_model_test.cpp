@@ -3,40 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "device/detector.h"
-#include "serial/rtu.h"
+#include "tests/sim/request_frames.h"
 #include "tools/sim/frame_splitter.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Request(std::uint8_t address, std::uint8_t function, std::uint8_t reg, std::uint16_t value) {
-  const RtuRequest request =
-      BuildRtuRequest({address, function, 0, reg, static_cast<std::uint8_t>(value >> 8),
-                       static_cast<std::uint8_t>(value & 0xFF)});
-  return Bytes(request.begin(), request.end());
-}
-
-Bytes Read(std::uint8_t address, std::uint8_t reg, std::uint16_t count = 1) {
-  return Request(address, 0x03, reg, count);
-}
-
-Bytes Write(std::uint8_t address, std::uint8_t reg, std::uint16_t value) {
-  return Request(address, 0x06, reg, value);
-}
-
-// Everything the response puts on the line, in order.
-Bytes Joined(const Response& response) {
-  Bytes all;
-  for (const auto& part : response.parts)
-    all.insert(all.end(), part.bytes.begin(), part.bytes.end());
-  return all;
-}
-
-bool IsGood(const Bytes& reply) {
-  return IsGoodRtuReply(reply, reply.size(), static_cast<unsigned>(reply.size()));
-}
 
 TEST(DetectorModel, AnswersOnlyItsOwnAddressAtItsOwnBaud) {
   const DetectorModel detector({.address = 1, .baudCode = 3});
@@ -180,40 +152,6 @@ TEST(DetectorModel, EachFaultShapesTheReply) {
     EXPECT_GT(gap, milliseconds(0));
     EXPECT_LT(gap, milliseconds(100));  // within the reader's gap between two bytes
   }
-}
-
-TEST(DetectorModel, EchoFaultSendsEveryFrameBackFirstThenAnswersAsUsual) {
-  DetectorModel detector(DetectorStart{});
-  const Bytes read = Read(1, reg::kVoltage);
-  const Bytes readReply = Joined(detector.Respond(read, 9600));
-  const Bytes write = Write(1, reg::kSensitivity, 3);
-  Bytes garbage = read;
-  garbage[7] ^= 0x01;
-  struct Case {
-    const char* what;
-    Bytes frame;
-    int baud;
-    Bytes answer;  // after the echo
-  };
-  const Case cases[] = {
-      {"its own read", read, 9600, readReply},
-      {"its own write", write, 9600, write},
-      {"another address", Read(2, reg::kVoltage), 9600, {}},
-      {"another rate", read, 4800, {}},
-      {"not a frame", garbage, 9600, {}},
-  };
-  detector.SetFault(Fault::kEcho);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Response response = detector.Respond(c.frame, c.baud);
-    ASSERT_FALSE(response.parts.empty());
-    EXPECT_EQ(response.parts.front().delay, milliseconds(0));
-    EXPECT_EQ(response.parts.front().bytes, c.frame);
-    response.parts.erase(response.parts.begin());
-    EXPECT_EQ(Joined(response), c.answer);
-  }
-  EXPECT_EQ(ParseFault("echo"), Fault::kEcho);
-  EXPECT_TRUE(detector.Respond(write, 9600).write);
 }
 
 TEST(DetectorModel, SpoiledRepliesStillCarryOutTheWriteButRefusalsDoNot) {

@@ -422,6 +422,53 @@ TEST(SimProcess, EchoingAdapterIsGoodOnlyWhenLocalEchoIsExpected) {
   EXPECT_EQ(outcome.received, outcome.sent);
 }
 
+// Reads the version at the address on a port opened afresh, so that nothing a garbled reply
+// left queued spoils it; the outcome is LastExchangeOutcome().
+std::optional<double> VersionAt(const std::string& path, int baud, int address) {
+  const LayerPort port(path, baud);
+  if (!port.handle()) return std::nullopt;
+  return ReadVersion(port.handle(), address);
+}
+
+bool IsGarbled(ExchangeResult result) {
+  using enum ExchangeResult;
+  return result == kBadCrc || result == kShort || result == kTooLong;
+}
+
+TEST(SimProcess, DetectorsOnOneLineEachAnswerTheirOwnAndCollideAtOneAddress) {
+  // At 19200 baud, which the other two take from the first.
+  SimProcess sim({"--baud", "19200", "--version", "10", "--also", "2:21", "--also", "1:11"});
+  ASSERT_FALSE(sim.SlavePath().empty());
+  const auto version = VersionAt(sim.SlavePath(), 19200, 2);
+  ASSERT_TRUE(version);
+  EXPECT_DOUBLE_EQ(*version, 2.1);
+
+  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 1));
+  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result))
+      << "received " << HexBytes(LastExchangeOutcome().received);
+
+  // Both detectors at 1 take the new address, though their echoes of the request collide.
+  {
+    const LayerPort port(sim.SlavePath(), 19200);
+    ASSERT_TRUE(port.handle());
+    EXPECT_FALSE(WriteAddress(port.handle(), 1, 7));
+    EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result));
+  }
+  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 1));
+  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kNoReply);
+  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 7));
+  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result));
+  EXPECT_TRUE(VersionAt(sim.SlavePath(), 19200, 2));
+}
+
+TEST(SimProcess, AlikeDetectorsAtOneAddressStillGarbleTheirReplies) {
+  SimProcess sim({"--also", "1"});
+  ASSERT_FALSE(sim.SlavePath().empty());
+  EXPECT_FALSE(VersionAt(sim.SlavePath(), 9600, 1));
+  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result))
+      << "received " << HexBytes(LastExchangeOutcome().received);
+}
+
 TEST(SimProcess, ComLinkAppearsInThePortsFolderAndGoesOnExit) {
   const TempPortsDir ports;  // the default folder follows XDG_CONFIG_HOME
   const fs::path folder = fs::path(std::getenv("XDG_CONFIG_HOME")) / "kl395" / "ports";

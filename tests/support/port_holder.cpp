@@ -7,9 +7,13 @@
 
 #include "tests/support/child_process.h"
 
-PortHolder::PortHolder(const std::string& path, int accessMode)
-    : fd_(::open(path.c_str(), accessMode | O_NOCTTY | O_CLOEXEC)) {
-  if (fd_ >= 0) pid_ = SpawnProgram("/bin/sleep", {"60"}, {{accessMode == O_RDONLY ? 0 : 1, fd_}});
+// Only the child keeps the port open: the caller's copy would be one more reader, which a
+// program looking for the holder (kl395-cli in a test) might find before the child.
+PortHolder::PortHolder(const std::string& path, int accessMode) {
+  const int fd = ::open(path.c_str(), accessMode | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  pid_ = SpawnProgram("/bin/sleep", {"60"}, {{accessMode == O_RDONLY ? 0 : 1, fd}});
+  ::close(fd);
 }
 
 PortHolder::~PortHolder() {
@@ -17,5 +21,4 @@ PortHolder::~PortHolder() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
-  if (fd_ >= 0) ::close(fd_);
 }

@@ -17,6 +17,5 @@ class PortHolder {
   pid_t pid() const { return pid_; }  // -1 when it could not be started
 
  private:
-  int fd_;
   pid_t pid_ = -1;
 };

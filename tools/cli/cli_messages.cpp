@@ -3,8 +3,12 @@
 #include <filesystem>
 
 #include "tools/text/printable_text.h"
+#include "ui/number_text.h"
 
 namespace {
+
+// The width of a trace line's time and the blank after it: "   0.011 ".
+constexpr std::size_t kTraceIndent = 9;
 
 // What stands at the path, when that and not the open's error says why it is no port: the
 // system files a directory under "not found" and a plain file under the line settings.
@@ -37,6 +41,154 @@ std::string_view SystemWords(const std::string& device, std::string_view message
   return message;
 }
 
+// The reason, with the program that holds the port when it could be seen; a program's name
+// says more than the system's words about a lock.
+std::string Refusal(const std::string& device, const CommError& error) {
+  if (error.kind == CommErrorKind::kBusy && error.holderPid > 0) {
+    return "in use by " + Printable(error.holderCommand) + " (pid " +
+           std::to_string(error.holderPid) + ")";
+  }
+  const std::string_view words = SystemWords(device, error.message);
+  return KindReason(error.kind) + (words.empty() ? "" : ": " + Printable(words));
+}
+
+// How to get the right to open a device of a group, on lines of their own. Joining root's
+// group would give away far more than a serial port, so that is not suggested.
+std::string GroupRemedy(const CommError& error) {
+  if (error.kind != CommErrorKind::kPermission || error.group.empty()) return {};
+  const std::string group = Printable(error.group);
+  if (error.group == "root") {
+    return "\n  only root may open it; ask whoever runs this machine for access to it";
+  }
+  return "\n  only members of group " + group +
+         " may open it; to join it, on Debian and Ubuntu:" + "\n    sudo usermod -aG " + group +
+         " $USER\n  then log in again";
+}
+
+const char* ExceptionName(std::uint8_t code) {
+  switch (code) {
+    case 1:
+      return "illegal function";
+    case 2:
+      return "illegal data address";
+    case 3:
+      return "illegal data value";
+    case 4:
+      return "slave device failure";
+    case 5:
+      return "acknowledge";
+    case 6:
+      return "slave device busy";
+    case 8:
+      return "memory parity error";
+    case 10:
+      return "gateway path unavailable";
+    case 11:
+      return "gateway target device failed to respond";
+    default:
+      return nullptr;
+  }
+}
+
+// What came after the request's echo, when the port expected one and it came.
+std::span<const std::uint8_t> ReplyBytes(const ExchangeOutcome& outcome, bool echo) {
+  const std::span<const std::uint8_t> received = outcome.received;
+  const bool echoTaken = echo && outcome.result != ExchangeResult::kWrongEcho &&
+                         received.size() >= outcome.sent.size();
+  return echoTaken ? received.subspan(outcome.sent.size()) : received;
+}
+
+// Whether fewer bytes came than the reply has, rather than all of them but late.
+bool CutShort(const ExchangeOutcome& outcome, bool echo) {
+  return ReplyBytes(outcome, echo).size() < outcome.expected;
+}
+
+// With --echo, not even the request came back.
+bool NothingEchoed(const ExchangeOutcome& outcome, bool echo) {
+  return echo && outcome.result == ExchangeResult::kNoReply && outcome.received.empty();
+}
+
+// "a 7-byte reply", "an 8-byte reply".
+std::string SizedReply(std::size_t length) {
+  const bool vowel = length == 8 || length == 11 || length == 18 || (length >= 80 && length < 90);
+  return (vowel ? "an " : "a ") + std::to_string(length) + "-byte reply";
+}
+
+std::string ExceptionSummary(const ExchangeOutcome& outcome, bool echo) {
+  const char* name = ExceptionName(outcome.exceptionCode);
+  std::string text = "exception " + std::to_string(outcome.exceptionCode);
+  if (name) text += std::string(", ") + name;
+  const auto reply = ReplyBytes(outcome, echo);
+  if (!reply.empty()) text += ", from slave " + std::to_string(reply[0]);
+  return text;
+}
+
+std::string ShortSummary(const ExchangeOutcome& outcome, bool echo) {
+  const std::string expected = std::to_string(outcome.expected);
+  if (CutShort(outcome, echo)) {
+    return "only " + std::to_string(ReplyBytes(outcome, echo).size()) + " of " + expected +
+           " bytes came";
+  }
+  return "only " + std::to_string(outcome.queued) + " of " + expected + " bytes came within " +
+         std::to_string(outcome.waitMs) + " ms";
+}
+
+// What usually causes the failure, for the technician at the line.
+const char* Cause(const ExchangeOutcome& outcome, bool echo) {
+  switch (outcome.result) {
+    case ExchangeResult::kGood:
+      return "";
+    case ExchangeResult::kNoReply:
+      return NothingEchoed(outcome, echo)
+                 ? "not even the request's echo came back: if the adapter does not echo, try "
+                   "without --echo"
+                 : "check the wiring (A and B swapped?), the baud rate and the address";
+    case ExchangeResult::kShort:
+      return CutShort(outcome, echo)
+                 ? "a reply cut short: noise, a loose contact, or another baud rate"
+                 : "the rest came late: a slow detector, or an adapter that holds bytes back";
+    case ExchangeResult::kTooLong:
+      return "noise, or two devices answering";
+    case ExchangeResult::kBadCrc:
+      return "usually a baud-rate mismatch or noise";
+    case ExchangeResult::kException:
+      return "a device is there but refuses the request";
+    case ExchangeResult::kEcho:
+      return "a two-wire RS-485 adapter without echo suppression: use --echo";
+    case ExchangeResult::kWrongEcho:
+      return "the adapter may not echo (try without --echo), or another device talks on the "
+             "line";
+    case ExchangeResult::kLineGone:
+      return "the adapter was pulled or the line hung up";
+  }
+  return "";
+}
+
+// The causes a search's summary counts its misses under.
+const char* BriefCause(ExchangeResult result) {
+  switch (result) {
+    case ExchangeResult::kGood:
+      return "good";
+    case ExchangeResult::kNoReply:
+      return "no reply";
+    case ExchangeResult::kShort:
+      return "cut short";
+    case ExchangeResult::kTooLong:
+      return "too long";
+    case ExchangeResult::kBadCrc:
+      return "bad CRC";
+    case ExchangeResult::kException:
+      return "exception";
+    case ExchangeResult::kEcho:
+      return "echoed";
+    case ExchangeResult::kWrongEcho:
+      return "wrong echo";
+    case ExchangeResult::kLineGone:
+      return "line gone";
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string PortTroubleMessage(const CliOptions& options, const std::string& device,
@@ -51,6 +203,59 @@ std::string PortTroubleMessage(const CliOptions& options, const std::string& dev
   const std::string where =
       "serial port " + (named ? Quoted(device) : com + " (" + Quoted(device) + ")");
   if (const std::string what = WhatIsThere(device); !what.empty()) return where + ": " + what;
-  const std::string_view words = SystemWords(device, error.message);
-  return where + ": " + KindReason(error.kind) + (words.empty() ? "" : ": " + Printable(words));
+  return where + ": " + Refusal(device, error) + GroupRemedy(error);
+}
+
+std::string ExchangeSummary(const ExchangeOutcome& outcome, bool echo) {
+  switch (outcome.result) {
+    case ExchangeResult::kGood:
+      return "good, reply after " +
+             std::to_string(outcome.replyTime.value_or(std::chrono::milliseconds(0)).count()) +
+             " ms";
+    case ExchangeResult::kNoReply:
+      return (NothingEchoed(outcome, echo) ? "no echo and no reply within " : "no reply within ") +
+             std::to_string(outcome.waitMs) + " ms";
+    case ExchangeResult::kShort:
+      return ShortSummary(outcome, echo);
+    case ExchangeResult::kTooLong:
+      return std::to_string(outcome.queued) + " bytes queued for " + SizedReply(outcome.expected);
+    case ExchangeResult::kBadCrc:
+      return std::to_string(outcome.expected) + " bytes with a bad CRC";
+    case ExchangeResult::kException:
+      return ExceptionSummary(outcome, echo);
+    case ExchangeResult::kEcho:
+      return "the adapter echoed the request";
+    case ExchangeResult::kWrongEcho:
+      return "the echo did not match the request";
+    case ExchangeResult::kLineGone:
+      return "the line is gone";
+  }
+  return {};
+}
+
+std::string ExchangeFailure(const ExchangeOutcome& outcome, bool echo) {
+  return "no valid reply from the detector: " + ExchangeSummary(outcome, echo) + "\n  " +
+         Cause(outcome, echo);
+}
+
+std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection direction,
+                           std::span<const std::uint8_t> bytes) {
+  const long long ms = sinceFirst.count();
+  return FormatText("%4lld.%03lld %s %s\n", ms / 1000, ms % 1000,
+                    direction == FrameDirection::kSent ? "TX" : "RX", HexBytes(bytes).c_str());
+}
+
+std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo) {
+  return std::string(kTraceIndent, ' ') + ExchangeSummary(outcome, echo) + "\n";
+}
+
+std::string MissTally::Summary() const {
+  unsigned total = 0;
+  std::string causes;
+  for (const auto& [result, count] : counts_) {
+    total += count;
+    causes += (causes.empty() ? "" : ", ") + std::to_string(count) + " " + BriefCause(result);
+  }
+  if (total == 0) return {};
+  return std::to_string(total) + (total == 1 ? " probe" : " probes") + " missed: " + causes;
 }

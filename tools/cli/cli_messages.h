@@ -1,15 +1,47 @@
-// The command line's own messages about what the user gave it, apart from I/O so that they
-// can be tested on their own.
+// The command line's own messages about what the user gave it and what the line did, apart
+// from I/O so that they can be tested on their own.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "serial/comm_port.h"
+#include "serial/rtu.h"
 #include "tools/cli/cli_options.h"
 #include "tools/text/printable_text.h"
 
 // Why the port did not open: "serial port ", COM n and the device it stands for (none when
-// `device` is empty) or the --device path, the reason in the tool's words and the system's.
+// `device` is empty) or the --device path, the reason in the tool's words and the system's,
+// and for a device of a group the user is not in, how to join it.
 std::string PortTroubleMessage(const CliOptions& options, const std::string& device,
                                const CommError& error);
+
+// How an exchange ended, in a few words: "good, reply after 11 ms", "no reply within
+// 1000 ms", "7 bytes with a bad CRC". `echo`: the port expected the request's echo first.
+std::string ExchangeSummary(const ExchangeOutcome& outcome, bool echo);
+
+// Why a single command got no valid reply: the summary, then on an indented line of its own
+// what usually causes that.
+std::string ExchangeFailure(const ExchangeOutcome& outcome, bool echo);
+
+// A --trace line for one write or read: the time since the first frame in seconds, to the
+// millisecond and right-aligned, TX or RX, and the bytes.
+std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection direction,
+                           std::span<const std::uint8_t> bytes);
+// The --trace line after an exchange's frames: its summary, indented past the times.
+std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo);
+
+// A search's missed probes, counted by how each failed.
+class MissTally {
+ public:
+  void Count(ExchangeResult result) { ++counts_[result]; }
+  // "3 probes missed: 2 no reply, 1 bad CRC"; empty when none was counted.
+  std::string Summary() const;
+
+ private:
+  std::map<ExchangeResult, unsigned> counts_;
+};

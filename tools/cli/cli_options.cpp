@@ -117,6 +117,20 @@ std::string CheckCommandValues(const CommandName& command, const std::vector<std
 
 constexpr std::array<const char*, 4> kOptions = {"--port", "--device", "--baud", "--address"};
 
+// The options that take no value: where each one is kept.
+struct Flag {
+  const char* name;
+  bool CliOptions::*member;
+};
+constexpr std::array<Flag, 2> kFlags = {
+    {{"--trace", &CliOptions::trace}, {"--echo", &CliOptions::echo}}};
+
+const Flag* FindFlag(const std::string& argument) {
+  auto flag =
+      std::find_if(kFlags.begin(), kFlags.end(), [&](const Flag& f) { return argument == f.name; });
+  return flag == kFlags.end() ? nullptr : &*flag;
+}
+
 // Takes an option's value into the options; returns the complaint or "".
 std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
   const std::optional<int> number = ParseWhole(text);
@@ -161,6 +175,15 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "-h" || argument == "--help") return CliParse{std::nullopt, CliUsage(), true};
+    if (argument == "--version") return CliParse{std::nullopt, CliVersion(), true};
+    if (const Flag* flag = FindFlag(argument)) {
+      if (auto complaint = CheckGivenOnce(argument, given); !complaint.empty()) {
+        return Refuse(complaint);
+      }
+      given.push_back(argument);
+      options.*flag->member = true;
+      continue;
+    }
     if (std::find(kOptions.begin(), kOptions.end(), argument) == kOptions.end()) {
       if (argument.starts_with("--")) return Refuse("unknown option " + Quoted(argument));
       words.push_back(argument);
@@ -195,9 +218,9 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string CliUsage() {
-  return "usage: kl395-cli [--port N | --device PATH] [--baud RATE] [--address A] COMMAND "
-         "[VALUE]\n"
-         "       kl395-cli [--port N | --device PATH] search [RATE...]\n"
+  return "usage: kl395-cli [--port N | --device PATH] [--baud RATE] [--address A] [--trace]\n"
+         "                 [--echo] COMMAND [VALUE]\n"
+         "       kl395-cli [--port N | --device PATH] [--trace] [--echo] search [RATE...]\n"
          "\n"
          "Talks to one water-leak detector over Modbus RTU (8N1).\n"
          "\n"
@@ -207,6 +230,12 @@ std::string CliUsage() {
          "  --device PATH   serial device to use instead of a COM number\n"
          "  --baud RATE     1200, 2400, 4800, 9600 (default) or 19200\n"
          "  --address A     the detector's slave address, 0 to 255 (default 1)\n"
+         "  --trace         show every frame sent and received on standard error, with\n"
+         "                  its time, and how each exchange ended\n"
+         "  --echo          for a two-wire RS-485 adapter without echo suppression, which\n"
+         "                  returns every request it sends: check and skip that echo\n"
+         "  -h, --help      show this text\n"
+         "  --version       show the program's version\n"
          "  Each option at most once, and --port or --device, not both.\n"
          "\n"
          "commands:\n"
@@ -226,7 +255,13 @@ std::string CliUsage() {
          "Ctrl-C (or SIGTERM, SIGHUP) stops the tool once the exchange or probe under way\n"
          "has ended; a second one ends it at once. Either way the port is left free.\n"
          "\n"
+         "A failed exchange is named on standard error with what usually causes it.\n"
+         "\n"
          "exit status: 0 done, 1 no valid reply from the detector, 2 bad arguments,\n"
-         "3 serial port missing or busy, 4 the result could not be written to standard\n"
-         "output, 130 stopped by Ctrl-C, SIGTERM or SIGHUP\n";
+         "3 serial port missing, busy or not permitted, 4 the result could not be written\n"
+         "to standard output, 130 stopped by Ctrl-C, SIGTERM or SIGHUP\n";
+}
+
+std::string CliVersion() {
+  return "kl395-cli " KL395_VERSION "\n";
 }

@@ -34,7 +34,9 @@ struct CliOptions {
   int baudRate = 9600;
   int address = 1;
   CliCommand command = CliCommand::kReadStatus;
-  int value = 0;  // the new setting of a set-* command
+  int value = 0;       // the new setting of a set-* command
+  bool trace = false;  // --trace: every frame and each exchange's outcome on standard error
+  bool echo = false;   // --echo: the adapter returns what it sends; expect it before replies
   // The rates a search tries, 1200 first: 1 takes part. All five unless some are named.
   std::array<int, 5> searchRates = {1, 1, 1, 1, 1};
 };
@@ -42,10 +44,11 @@ struct CliOptions {
 struct CliParse {
   std::optional<CliOptions> options;  // empty when the arguments are wrong or help was asked
   std::string message;                // what to tell the user then
-  bool helpRequested = false;
+  bool helpRequested = false;         // or --version: the message is all the answer
 };
 
 // Each option at most once, and --port or --device, not both.
 CliParse ParseCliArguments(const std::vector<std::string>& arguments);
 
 std::string CliUsage();
+std::string CliVersion();  // for --version, as the help text goes

@@ -10,9 +10,11 @@
 #include "device/detector.h"
 #include "search/search_messages.h"
 #include "search/search_worker.h"
+#include "serial/rtu.h"
 #include "serial/standard_streams.h"
 #include "tools/cli/cli_messages.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/frame_trace.h"
 #include "tools/cli/stop_signals.h"
 #include "ui/number_text.h"
 
@@ -53,8 +55,11 @@ std::string ChosenDevice(const CliOptions& options) {
   return options.devicePath.empty() ? CommPortDevice(options.portNumber) : options.devicePath;
 }
 
-CommHandle OpenDevice(const std::string& device, int baudRate) {
-  return device.empty() ? CommHandle() : OpenCommDevice(device, baudRate);
+CommHandle OpenDevice(const std::string& device, const CliOptions& options, int baudRate) {
+  if (device.empty()) return CommHandle();
+  const CommHandle port = OpenCommDevice(device, baudRate);
+  if (port) SetCommLocalEcho(port, options.echo);
+  return port;
 }
 
 // Tells why the port did not open, from the error of this thread's last open.
@@ -105,17 +110,20 @@ std::optional<std::string> Exchange(CommHandle port, const CliOptions& options) 
 }
 
 // One exchange. The port is closed before anything is printed, so that no write of ours,
-// not even one that ends the program (SIGPIPE), happens while the port is held.
+// not even one that ends the program (SIGPIPE), happens while the port is held; a trace's
+// lines, written as they happen, are kept from ending it.
 int RunCommand(const CliOptions& options, const std::string& device) {
   CatchStopSignals();
-  const CommHandle port = OpenDevice(device, options.baudRate);
+  const CommHandle port = OpenDevice(device, options, options.baudRate);
   if (!port) return PortTrouble(options, device);
   const std::optional<std::string> result = Exchange(port, options);
   CloseCommPort(port);
+  TraceExchangeOutcome(LastExchangeOutcome(), options.echo);
   if (result) {
     std::fputs(result->c_str(), stdout);
   } else {
-    std::fprintf(stderr, "kl395-cli: no valid reply from the detector\n");
+    std::fprintf(stderr, "kl395-cli: %s\n",
+                 ExchangeFailure(LastExchangeOutcome(), options.echo).c_str());
   }
   if (StopRequested()) {
     std::fprintf(stderr, "kl395-cli: stopped\n");
@@ -124,12 +132,32 @@ int RunCommand(const CliOptions& options, const std::string& device) {
   return result ? kDone : kNoReply;
 }
 
-bool PrintProgress(int message) {
-  if (message == WM_SEARCH_PROGRESS && g_searchError.empty()) {
-    std::fprintf(stderr, "no reply at %d baud from address %d\n", g_searchBaud, g_searchAddress);
+// What a search tells on standard error: each miss, and their causes at the end.
+class SearchProgress {
+ public:
+  explicit SearchProgress(const CliOptions& options) : options_(options) {}
+
+  bool Report(int message) {
+    // Every report follows a probe but the one that tells the scan is over.
+    if (!g_searchError.empty()) return true;
+    TraceExchangeOutcome(LastExchangeOutcome(), options_.echo);
+    if (message == WM_SEARCH_PROGRESS) {
+      misses_.Count(LastExchangeOutcome().result);
+      std::fprintf(stderr, "no reply at %d baud from address %d\n", g_searchBaud, g_searchAddress);
+    }
+    return true;
   }
-  return true;
-}
+
+  void PrintMisses() const {
+    if (const std::string summary = misses_.Summary(); !summary.empty()) {
+      std::fprintf(stderr, "kl395-cli: %s\n", summary.c_str());
+    }
+  }
+
+ private:
+  const CliOptions& options_;
+  MissTally misses_;
+};
 
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
 // are this thread's.
@@ -140,17 +168,21 @@ int RunSearch(const CliOptions& options, const std::string& device) {
   g_searchActive = 1;
   CatchStopSignals();
   // The port trouble is told below in the command line's own words, not the window's.
-  const SearchWindow reports{PrintProgress, [](std::string_view) {}};
-  const SearchEnd end =
-      SearchWorker(reports, [&](int, int baudRate) { return OpenDevice(device, baudRate); });
+  SearchProgress progress(options);
+  const SearchWindow reports{[&](int message) { return progress.Report(message); },
+                             [](std::string_view) {}};
+  const SearchEnd end = SearchWorker(
+      reports, [&](int, int baudRate) { return OpenDevice(device, options, baudRate); });
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
       return kDone;
     case SearchEnd::kExhausted:
+      progress.PrintMisses();
       std::fprintf(stderr, "kl395-cli: no detector answered at any address\n");
       return kNoReply;
     case SearchEnd::kStopped:
+      progress.PrintMisses();
       std::fprintf(stderr, "kl395-cli: search stopped\n");
       return kInterrupted;
     case SearchEnd::kPortTrouble:
@@ -183,6 +215,7 @@ int Run(const CliParse& parse) {
   if (!parse.options) return BadArguments(parse.message);
   const CliOptions& options = *parse.options;
   const std::string device = ChosenDevice(options);
+  if (options.trace) StartFrameTrace();
   return options.command == CliCommand::kSearch ? RunSearch(options, device)
                                                 : RunCommand(options, device);
 }

@@ -9,3 +9,7 @@ void CatchStopSignals();
 
 // Whether a stop has been asked for.
 bool StopRequested();
+
+// A trace writes to standard error while a port is held. When whoever reads it goes away,
+// those writes must fail rather than end the tool (SIGPIPE) with the port left exclusive.
+void IgnoreBrokenPipes();

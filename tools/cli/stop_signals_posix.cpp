@@ -44,3 +44,7 @@ void CatchStopSignals() {
 bool StopRequested() {
   return g_stopRequested != 0;
 }
+
+void IgnoreBrokenPipes() {
+  ::signal(SIGPIPE, SIG_IGN);
+}

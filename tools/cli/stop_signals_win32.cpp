@@ -25,3 +25,6 @@ void CatchStopSignals() {
 bool StopRequested() {
   return g_stopRequested != 0;
 }
+
+// Windows has no SIGPIPE: a write to a closed pipe only fails.
+void IgnoreBrokenPipes() {}

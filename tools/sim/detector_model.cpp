@@ -120,15 +120,6 @@ int DetectorModel::BaudRate() const {
 }
 
 Response DetectorModel::Respond(std::span<const std::uint8_t> frame, int lineBaud) const {
-  Response response = Answer(frame, lineBaud);
-  if (fault_ != Fault::kEcho) return response;
-  // A two-wire adapter without echo suppression hears its own sending, before any reply.
-  response.parts.insert(response.parts.begin(), ReplyPart{{}, {frame.begin(), frame.end()}});
-  response.note = "echoed; " + response.note;
-  return response;
-}
-
-Response DetectorModel::Answer(std::span<const std::uint8_t> frame, int lineBaud) const {
   if (!HasGoodCrc(frame)) {
     return Silence("ignored: not a frame (" + std::to_string(frame.size()) + " bytes)");
   }

@@ -72,8 +72,8 @@ class DetectorModel {
   explicit DetectorModel(const DetectorStart& start);
 
   // The answer to one frame (the bytes between two silences) heard while the line runs at
-  // `lineBaud` (0 for a speed the detector does not know). Under the echo fault the frame
-  // itself comes first, whatever it is.
+  // `lineBaud` (0 for a speed the detector does not know). The echo fault is the line's, not
+  // the detector's (DetectorBus sends the echo); the detector answers under it as under none.
   Response Respond(std::span<const std::uint8_t> frame, int lineBaud) const;
 
   void Apply(const RegisterWrite& write) { registers_[write.number] = write.value; }
@@ -85,7 +85,6 @@ class DetectorModel {
   int BaudRate() const;  // 0 while the baud code names no rate
 
  private:
-  Response Answer(std::span<const std::uint8_t> frame, int lineBaud) const;
   Response Read(std::uint8_t address, std::uint16_t first, std::uint16_t count) const;
   Response Write(std::uint8_t address, std::uint16_t number, std::uint16_t value) const;
   Response Refuse(std::uint8_t address, std::uint8_t function, std::uint8_t code,

@@ -1,5 +1,5 @@
-// kl395-sim: plays one detector on a pseudo-terminal, for the tests, demos and anyone
-// without the hardware. See Usage() for the options and the console commands.
+// kl395-sim: plays a detector, or several on one line, on a pseudo-terminal, for the tests,
+// demos and anyone without the hardware. See Usage() for the options and the console commands.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,13 +70,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const SimOptions& options = parsed.options;
-  DetectorModel model(options.start);
-  model.SetFault(options.fault);
+  DetectorBus bus = MakeBus(options);
 
   const int stopFd = InstallStopSignals();
   if (stopFd < 0) return Fail("cannot set up signal handling");
   std::string error;
-  const auto line = PtyLine::Open(model.BaudRate(), error);
+  const auto line = PtyLine::Open(bus.First().BaudRate(), error);
   if (!line) return Fail(error);
   // After the line, so that it is destroyed, and removed, while the terminal is still ours.
   std::unique_ptr<ComLink> link;
@@ -90,6 +89,6 @@ int main(int argc, char** argv) {
   std::printf("%s\n", line->SlavePath().c_str());
   std::fflush(stdout);
 
-  Simulator(model, *line, options.verbose).Run(StandardInput(), stopFd);
+  Simulator(bus, *line, options.verbose).Run(StandardInput(), stopFd);
   return 0;
 }

@@ -48,6 +48,24 @@ std::string SetFault(SimOptions& options, std::string_view name, std::string_vie
   return {};
 }
 
+// ADDRESS or ADDRESS:VERSION.
+std::string AddDetector(SimOptions& options, std::string_view name, std::string_view value) {
+  const std::size_t colon = value.find(':');
+  DetectorStart start;
+  const auto address = ParseNumber(value.substr(0, colon), 255);
+  const auto version = colon == std::string_view::npos
+                           ? std::optional<unsigned>(start.version)
+                           : ParseNumber(value.substr(colon + 1), 0xFFFF);
+  if (!address || !version) {
+    return BadValue(name, value,
+                    "ADDRESS or ADDRESS:VERSION, address 0 to 255, version 0 to 65535");
+  }
+  start.address = static_cast<std::uint16_t>(*address);
+  start.version = static_cast<std::uint16_t>(*version);
+  options.others.push_back(start);
+  return {};
+}
+
 std::string SetCom(SimOptions& options, std::string_view name, std::string_view value) {
   const auto number = ParseNumber(value, kMaxComNumber);
   if (!number || *number == 0) {
@@ -68,7 +86,7 @@ struct ValueOption {
   Setter set;
 };
 
-constexpr std::array<ValueOption, 10> kValueOptions = {{
+constexpr std::array<ValueOption, 11> kValueOptions = {{
     {"--address", SetStartRegister<&DetectorStart::address, 255>},
     {"--version", SetStartRegister<&DetectorStart::version, 0xFFFF>},
     {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 0xFFFF>},
@@ -77,6 +95,7 @@ constexpr std::array<ValueOption, 10> kValueOptions = {{
     {"--alarm", SetStartRegister<&DetectorStart::alarm, 0xFFFF>},
     {"--baud", SetBaud},
     {"--fault", SetFault},
+    {"--also", AddDetector},
     {"--com", SetCom},
     {"--ports-dir", SetPortsDir},
 }};
@@ -130,12 +149,24 @@ ParsedArgs ParseArgs(std::span<const std::string_view> args) {
   return parsed;
 }
 
+DetectorBus MakeBus(const SimOptions& options) {
+  DetectorModel first(options.start);
+  first.SetFault(options.fault);
+  std::vector<DetectorModel> others;
+  for (DetectorStart start : options.others) {
+    start.baudCode = options.start.baudCode;
+    others.emplace_back(start);
+  }
+  return DetectorBus(first, others);
+}
+
 std::string Usage() {
   std::string text =
       "Usage: kl395-sim [options]\n"
-      "Plays one water-leak detector (a Modbus RTU slave) on a pseudo-terminal. The first\n"
-      "line on standard output is the terminal's path; open it like a serial port.\n"
-      "The detector answers only requests to its own address, and only while the other side\n"
+      "Plays one water-leak detector (a Modbus RTU slave) on a pseudo-terminal, or several\n"
+      "on one line with --also. The first line on standard output is the terminal's path;\n"
+      "open it like a serial port.\n"
+      "A detector answers only requests to its own address, and only while the other side\n"
       "has set the line to its own baud rate. Registers 0-4, 8 and 9 can be read, and 2\n"
       "(sensitivity), 8 (address) and 9 (baud code) written; a write of the address or the\n"
       "baud code takes effect after the reply. Anything else gets the exception a Modbus\n"
@@ -150,6 +181,9 @@ std::string Usage() {
       "  --leak N          register 0 (default 0)\n"
       "  --alarm N         register 1 (default 0)\n"
       "  --fault NAME      start with a fault (default none)\n"
+      "  --also A[:V]      one more detector on the line, at address A with version V\n"
+      "                    (register 3, in tenths; default 10), the first detector's baud\n"
+      "                    rate and otherwise the default registers; may be repeated\n"
       "  --com N           also name the terminal COM N: make the link comN in the ports\n"
       "                    folder, removed again on exit. Refuses to start when comN is\n"
       "                    there already, even as a link to an unplugged adapter\n"
@@ -172,6 +206,15 @@ std::string Usage() {
       "              as under none\n"
       "Under late, bad-crc, stray, stray-late and bytewise a write is still carried out;\n"
       "under silent and exception nothing is.\n"
+      "\n"
+      "Several detectors (--also):\n"
+      "Every detector hears every request and answers its own as above; a write of the\n"
+      "address or the baud code changes each detector that accepted it. The faults and the\n"
+      "commands below apply to the first detector only; under echo a frame is echoed once.\n"
+      "Detectors at one address answer together, and their replies collide as on a two-wire\n"
+      "line: it is low while any of them sends a low bit, each later reply starts a few bit\n"
+      "times after the one before, and what the master's receiver makes of that goes out.\n"
+      "The master almost always reads a frame of the wrong length or with a wrong CRC.\n"
       "\n";
   text += CommandHelp();
   text +=

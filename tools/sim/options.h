@@ -5,14 +5,16 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "tools/sim/detector_model.h"
+#include "tools/sim/detector_bus.h"
 
 struct SimOptions {
   DetectorStart start;
   Fault fault = Fault::kNone;
-  std::optional<int> comNumber;  // make the comN link for this port number
-  std::string portsDir;          // where the link goes; empty for the default folder
+  std::vector<DetectorStart> others;  // --also: the address and version of each
+  std::optional<int> comNumber;       // make the comN link for this port number
+  std::string portsDir;               // where the link goes; empty for the default folder
   bool verbose = false;
 };
 
@@ -24,6 +26,10 @@ struct ParsedArgs {
 
 ParsedArgs ParseArgs(std::span<const std::string_view> args);
 std::string Usage();
+
+// The detectors the options put on the line: the first with its fault, then each --also one
+// at the first one's baud rate.
+DetectorBus MakeBus(const SimOptions& options);
 
 // A whole decimal number from 0 to `max`; nothing else (no sign, blanks or trailing text).
 std::optional<unsigned> ParseNumber(std::string_view text, unsigned max);

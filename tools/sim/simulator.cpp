@@ -87,7 +87,7 @@ bool Simulator::HearConsole(ConsoleInput& console) {
 }
 
 bool Simulator::RunConsoleLine(const std::string& line) {
-  const CommandOutcome outcome = RunCommand(model_, splitter_.FramesHeard(), line);
+  const CommandOutcome outcome = RunCommand(bus_.First(), splitter_.FramesHeard(), line);
   if (!outcome.reply.empty()) WriteLine(stdout, outcome.reply);
   return !outcome.quit;
 }
@@ -96,13 +96,10 @@ void Simulator::AnswerFrame(Clock::time_point now) {
   const auto frame = splitter_.Take(now);
   if (!frame) return;
   const int baud = line_.LineBaud();
-  Response response = model_.Respond(*frame, baud);
+  LineResponse response = bus_.Respond(*frame, baud);
   Log("rx " + HexBytes(*frame) + " at " + std::to_string(baud) + " baud: " + response.note);
-  for (std::size_t i = 0; i < response.parts.size(); ++i) {
-    ReplyPart& part = response.parts[i];
-    const bool last = i + 1 == response.parts.size();
-    outgoing_.emplace(now + part.delay,
-                      Outgoing{std::move(part.bytes), last ? response.write : std::nullopt});
+  for (LinePart& part : response.parts) {
+    outgoing_.emplace(now + part.delay, Outgoing{std::move(part.bytes), std::move(part.writes)});
   }
 }
 
@@ -112,7 +109,7 @@ void Simulator::SendDue(Clock::time_point now) {
     outgoing_.erase(outgoing_.begin());
     const bool sent = line_.Write(out.bytes);
     Log("tx " + HexBytes(out.bytes) + (sent ? "" : " (line full, dropped)"));
-    if (out.write) model_.Apply(*out.write);
+    for (const DetectorWrite& write : out.writes) bus_.Apply(write);
   }
 }
 

@@ -1,15 +1,14 @@
-// The simulator's event loop: hears requests on the line, answers them as the detector
-// model says, and takes commands from standard input, all on one thread.
+// The simulator's event loop: hears requests on the line, answers them as the detectors on
+// it say, and takes commands for the first detector from standard input, all on one thread.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tools/sim/detector_model.h"
+#include "tools/sim/detector_bus.h"
 #include "tools/sim/frame_splitter.h"
 #include "tools/sim/pty_line.h"
 
@@ -20,8 +19,8 @@ struct ConsoleInput {
 
 class Simulator {
  public:
-  Simulator(DetectorModel& model, PtyLine& line, bool verbose)
-      : model_(model), line_(line), verbose_(verbose) {}
+  Simulator(DetectorBus& bus, PtyLine& line, bool verbose)
+      : bus_(bus), line_(line), verbose_(verbose) {}
 
   // Runs until `quit`, a byte on `stopFd` (written by a signal handler) or the end of the
   // console input when that ends it.
@@ -31,7 +30,7 @@ class Simulator {
   using Clock = std::chrono::steady_clock;
   struct Outgoing {
     std::vector<std::uint8_t> bytes;
-    std::optional<RegisterWrite> write;  // applied once these bytes are sent
+    std::vector<DetectorWrite> writes;  // applied once these bytes are sent
   };
 
   int PollTimeoutMs(Clock::time_point now) const;
@@ -43,7 +42,7 @@ class Simulator {
   void SendDue(Clock::time_point now);
   void Log(const std::string& text) const;
 
-  DetectorModel& model_;
+  DetectorBus& bus_;
   PtyLine& line_;
   bool verbose_;
   FrameSplitter splitter_;
