@@ -2,10 +2,6 @@
 
 namespace {
 
-constexpr std::uint32_t kPalette[16] = {
-    0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
-    0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF,
-};
 constexpr std::size_t kDirectoryHeader = 6;
 constexpr std::size_t kDirectoryEntry = 16;
 constexpr std::uint32_t kInfoHeader = 40;
@@ -26,10 +22,6 @@ std::size_t RowBytes(int size, int bitsPerPixel) {
   return static_cast<std::size_t>((size * bitsPerPixel + 31) / 32 * 4);
 }
 
-const IconImage::Pixel& At(const IconImage& image, int x, int y) {
-  return image.pixels[static_cast<std::size_t>(y * image.size + x)];
-}
-
 // The colour bits (transparent pixels black, so the mask alone decides them), then the AND
 // mask with 1 for transparent; both bottom row first.
 std::vector<std::uint8_t> EncodeBitmaps(const IconImage& image) {
@@ -39,7 +31,7 @@ std::vector<std::uint8_t> EncodeBitmaps(const IconImage& image) {
   for (int y = 0; y < size; ++y) {
     const std::size_t row = static_cast<std::size_t>(size - 1 - y);
     for (int x = 0; x < size; ++x) {
-      const auto& pixel = At(image, x, y);
+      const auto& pixel = image.At(x, y);
       const auto index = pixel.painted ? static_cast<unsigned>(pixel.colour) : 0u;
       colours[row * RowBytes(size, kBitsPerPixel) + x / 2] |=
           static_cast<std::uint8_t>(x % 2 == 0 ? index << 4 : index);
@@ -64,7 +56,9 @@ std::vector<std::uint8_t> EncodeImage(const IconImage& image) {
   Put32(out, 0);  // uncompressed
   Put32(out, static_cast<std::uint32_t>(bitmaps.size()));
   for (int i = 0; i < 4; ++i) Put32(out, 0);  // resolution and colour counts: the defaults
-  for (const std::uint32_t rgb : kPalette) Put32(out, rgb);  // stored blue, green, red, 0
+  for (int i = 0; i < kColourCount; ++i) {
+    Put32(out, Rgb(static_cast<Colour>(i)));  // stored blue, green, red, 0
+  }
   out.insert(out.end(), bitmaps.begin(), bitmaps.end());
   return out;
 }

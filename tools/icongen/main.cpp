@@ -1,5 +1,6 @@
 // kl395-icongen: draws the application icon and the three lamps and writes them as .ico
-// files into the given folder (res/icons is where they are kept).
+// files, and the application icon at the desktop's icon sizes as PNG files, into the given
+// folder (res/icons is where they are kept).
 // Usage: kl395-icongen <folder>
 //
 // Shapes are given in a square of 64 units that spans the icon at any size, and a pixel is
@@ -7,35 +8,54 @@
 // the same bits.
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <string>
 #include <string_view>
 
 #include "tools/icongen/ico_file.h"
+#include "tools/icongen/png_file.h"
 
 namespace {
 
-using Shape = std::function<bool(int x, int y)>;
+// A point of the square as (x / per, y / per) units: a pixel's centre is a whole number of
+// units only at some sizes, so every size gets a denominator that makes it exact.
+struct Point {
+  std::int64_t x;
+  std::int64_t y;
+  std::int64_t per;
+};
+
+using Shape = std::function<bool(const Point& point)>;
 
 constexpr int kUnits = 64;
 constexpr int kCentre = kUnits / 2;
-constexpr std::array<int, 2> kSizes = {32, 16};
+constexpr std::array<int, 2> kIcoSizes = {32, 16};
+constexpr std::array<int, 6> kPngSizes = {16, 32, 48, 64, 128, 256};
 
 void Fill(IconImage& image, const Shape& inside, Colour colour) {
-  const int unitsPerHalfPixel = kCentre / image.size;
+  // The centre of pixel x lies (x + 1/2) * kUnits / size units in, that is
+  // (2x + 1) * kUnits / (2 * size).
+  const std::int64_t per = 2 * image.size;
   for (int y = 0; y < image.size; ++y) {
     for (int x = 0; x < image.size; ++x) {
-      if (!inside((2 * x + 1) * unitsPerHalfPixel, (2 * y + 1) * unitsPerHalfPixel)) continue;
+      if (!inside({(2 * x + 1) * kUnits, (2 * y + 1) * kUnits, per})) continue;
       image.pixels[static_cast<std::size_t>(y * image.size + x)] = {colour, true};
     }
   }
 }
 
 Shape Disc(int cx, int cy, int radius) {
-  return [=](int x, int y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius; };
+  return [=](const Point& p) {
+    const std::int64_t dx = p.x - cx * p.per;
+    const std::int64_t dy = p.y - cy * p.per;
+    const std::int64_t r = radius * p.per;
+    return dx * dx + dy * dy <= r * r;
+  };
 }
 
 // A bar from `inner` to `outer` away from the centre along (dx, dy), one of the eight
@@ -43,24 +63,29 @@ Shape Disc(int cx, int cy, int radius) {
 // and scaled by its length squared, so no square root is needed.
 Shape Ray(int dx, int dy, int inner, int outer, int halfWidth) {
   const int lengthSquared = dx * dx + dy * dy;
-  return [=](int x, int y) {
-    const int along = (x - kCentre) * dx + (y - kCentre) * dy;
-    const int across = (x - kCentre) * dy - (y - kCentre) * dx;
-    return along > 0 && along * along >= lengthSquared * inner * inner &&
-           along * along <= lengthSquared * outer * outer &&
-           across * across <= lengthSquared * halfWidth * halfWidth;
+  return [=](const Point& p) {
+    const std::int64_t x = p.x - kCentre * p.per;
+    const std::int64_t y = p.y - kCentre * p.per;
+    const std::int64_t along = x * dx + y * dy;
+    const std::int64_t across = x * dy - y * dx;
+    const auto scaled = [&](int units) {
+      return lengthSquared * (units * p.per) * (units * p.per);
+    };
+    return along > 0 && along * along >= scaled(inner) && along * along <= scaled(outer) &&
+           across * across <= scaled(halfWidth);
   };
 }
 
 // A drop: a disc with a point at `tipY` straight above it, joined by the two tangents.
 Shape Drop(int cx, int cy, int radius, int tipY) {
-  const int depth = cy - tipY;
-  const int tangentSquared = depth * depth - radius * radius;
-  return [=](int x, int y) {
-    const int below = y - tipY;
-    const bool inCone = below >= 0 && below * depth <= tangentSquared &&
-                        (x - cx) * (x - cx) * tangentSquared <= below * below * radius * radius;
-    return inCone || Disc(cx, cy, radius)(x, y);
+  const std::int64_t depth = cy - tipY;
+  const std::int64_t tangentSquared = depth * depth - radius * radius;
+  return [=](const Point& p) {
+    const std::int64_t below = p.y - tipY * p.per;
+    const std::int64_t across = p.x - cx * p.per;
+    const bool inCone = below >= 0 && below * depth <= tangentSquared * p.per &&
+                        across * across * tangentSquared <= below * below * radius * radius;
+    return inCone || Disc(cx, cy, radius)(p);
   };
 }
 
@@ -128,6 +153,11 @@ bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
   return false;
 }
 
+// The PNG of the application icon at one size, as the icon theme installs it.
+std::string PngName(int size) {
+  return "kl395_" + std::to_string(size) + ".png";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,8 +168,11 @@ int main(int argc, char** argv) {
   const std::filesystem::path folder = argv[1];
   for (const IconFile& file : kIconFiles) {
     std::vector<IconImage> images;
-    for (const int size : kSizes) images.push_back(file.draw(size));
+    for (const int size : kIcoSizes) images.push_back(file.draw(size));
     if (!WriteFile(folder / file.name, EncodeIco(images))) return 1;
+  }
+  for (const int size : kPngSizes) {
+    if (!WriteFile(folder / PngName(size), EncodePng(DrawApplicationIcon(size)))) return 1;
   }
   return 0;
 }
