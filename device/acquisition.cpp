@@ -24,7 +24,6 @@ namespace {
 // The shortest period the Windows timer keeps; shorter, zero, negative or non-numeric
 // periods run at it rather than flooding the line or stalling the timer.
 constexpr int kMinimumPeriodMs = 10;
-constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
 constexpr int kReadingShownBy[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP, IDC_LEAK_TEXT};
 
 HeldPort& Held() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -39,6 +40,8 @@ bool WriteAddress(CommHandle port, int address, int newAddress);
 bool WriteBaudCode(CommHandle port, int address, int code);
 // The window's search waits this long for each probe's reply.
 inline constexpr unsigned kProbeWaitMs = 500;
+// In factory mode the voltage is read this long after each good status poll.
+inline constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
 
 // Reads the voltage register with a `waitMs` wait: did a valid reply come back?
 bool ProbeAddress(CommHandle port, int address, unsigned waitMs = kProbeWaitMs);

@@ -12,6 +12,13 @@ CommHandle g_commHandle;
 
 namespace {
 
+// How the exchanges on a port treat its line; see SetCommLocalEcho and
+// SetCommSilenceEndsWait.
+struct LineHabits {
+  bool echoes = false;
+  bool silenceEndsWait = false;
+};
+
 // Open ports by handle. Lookups hand out shared ownership, so a close on one thread never
 // frees a line another thread is still inside.
 class PortTable {
@@ -19,7 +26,7 @@ class PortTable {
   CommHandle Add(std::unique_ptr<CommPort> port) {
     std::lock_guard lock(mutex_);
     if (++lastId_ == 0) ++lastId_;  // never hand out the null handle, even after wrapping
-    ports_.emplace(lastId_, Entry{std::move(port), false});
+    ports_.emplace(lastId_, Entry{std::move(port), LineHabits{}});
     return CommHandle(lastId_);
   }
   std::shared_ptr<CommPort> Find(CommHandle handle) {
@@ -35,20 +42,20 @@ class PortTable {
       ports_.erase(it);
     }
   }
-  void SetEcho(CommHandle handle, bool echoes) {
+  void SetHabits(CommHandle handle, void (*change)(LineHabits&, bool), bool on) {
     std::lock_guard lock(mutex_);
-    if (auto it = ports_.find(handle.id()); it != ports_.end()) it->second.echoes = echoes;
+    if (auto it = ports_.find(handle.id()); it != ports_.end()) change(it->second.habits, on);
   }
-  bool Echoes(CommHandle handle) {
+  LineHabits Habits(CommHandle handle) {
     std::lock_guard lock(mutex_);
     auto it = ports_.find(handle.id());
-    return it != ports_.end() && it->second.echoes;
+    return it == ports_.end() ? LineHabits{} : it->second.habits;
   }
 
  private:
   struct Entry {
     std::shared_ptr<CommPort> port;
-    bool echoes;
+    LineHabits habits;
   };
   std::mutex mutex_;
   std::uint32_t lastId_ = 0;
@@ -188,11 +195,21 @@ bool CommLineGone(CommHandle handle) {
 }
 
 void SetCommLocalEcho(CommHandle handle, bool echoes) {
-  Ports().SetEcho(handle, echoes);
+  Ports().SetHabits(
+      handle, [](LineHabits& habits, bool on) { habits.echoes = on; }, echoes);
 }
 
 bool CommLocalEcho(CommHandle handle) {
-  return Ports().Echoes(handle);
+  return Ports().Habits(handle).echoes;
+}
+
+void SetCommSilenceEndsWait(CommHandle handle, bool ends) {
+  Ports().SetHabits(
+      handle, [](LineHabits& habits, bool on) { habits.silenceEndsWait = on; }, ends);
+}
+
+bool CommSilenceEndsWait(CommHandle handle) {
+  return Ports().Habits(handle).silenceEndsWait;
 }
 
 std::chrono::steady_clock::time_point LastCommIoTime() {
@@ -211,6 +228,8 @@ unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs
   do {
     // The count is taken before the pause, as the driver's status query would give it.
     queued = port->QueuedInput();
+    // A line that is gone brings nothing more: its exchange fails now, not at the time-out.
+    if (port->LineGone()) return queued;
     port->Sleep(2);
     if (queued >= count) return queued;
   } while (port->TickCount() - start <= timeoutMs);

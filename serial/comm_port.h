@@ -108,6 +108,12 @@ unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs
 void SetCommLocalEcho(CommHandle handle, bool echoes);
 bool CommLocalEcho(CommHandle handle);
 
+// When nothing at all has come by the end of an exchange's wait, the exchange ends there,
+// without the read whose time-outs would take in a reply that starts late. For a scan that
+// probes hundreds of silent addresses and can spare that diagnosis. Off when a port opens.
+void SetCommSilenceEndsWait(CommHandle handle, bool ends);
+bool CommSilenceEndsWait(CommHandle handle);
+
 // Every write and every read of every port, for a frame trace.
 enum class FrameDirection { kSent, kReceived };
 struct FrameEvent {

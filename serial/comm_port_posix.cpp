@@ -149,9 +149,14 @@ class PosixCommPort final : public CommPort {
     return got;
   }
 
+  // A hung-up terminal refuses the query with EIO: the line is gone.
   unsigned QueuedInput() override {
     int queued = 0;
-    return ::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0 ? static_cast<unsigned>(queued) : 0;
+    if (::ioctl(fd_, FIONREAD, &queued) != 0) {
+      NoteFailure(-1);
+      return 0;
+    }
+    return queued > 0 ? static_cast<unsigned>(queued) : 0;
   }
 
   bool LineGone() const override { return gone_; }

@@ -39,7 +39,9 @@ class Win32CommPort final : public CommPort {
   unsigned QueuedInput() override {
     DWORD errors = 0;
     COMSTAT status{};
-    return ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
+    if (ClearCommError(handle_, &errors, &status)) return status.cbInQue;
+    NoteFailure();
+    return 0;
   }
 
   std::uint32_t TickCount() override { return GetTickCount(); }

@@ -149,7 +149,9 @@ std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
   const unsigned queued = WaitForInput(port, static_cast<std::uint16_t>(replyLength), waitMs);
   RtuReply reply;
   // Read even after a time-out: the port's read time-outs end it.
-  reply.length = ReadComm(port, std::span(reply.bytes).first(replyLength));
+  if (queued > 0 || !CommSilenceEndsWait(port)) {
+    reply.length = ReadComm(port, std::span(reply.bytes).first(replyLength));
+  }
   const auto read = std::span(reply.bytes).first(reply.length);
   outcome.queued = queued;
   outcome.received.insert(outcome.received.end(), read.begin(), read.end());

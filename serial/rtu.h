@@ -77,7 +77,8 @@ ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
 // One attempt: write the request, wait up to `waitMs` for the reply, read exactly
 // `replyLength` bytes, judge them. No retry, no flush before sending. On a port in local-echo
 // mode (SetCommLocalEcho) the echo of the request is read and compared first, then the
-// reply is waited for and judged the same way.
+// reply is waited for and judged the same way. On a port set so (SetCommSilenceEndsWait), a
+// wait to which nothing came is not followed by the read.
 std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
                                     std::size_t replyLength, unsigned waitMs);
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 #include <utility>
@@ -76,12 +77,28 @@ CliProcess::~CliProcess() {
   if (err_ >= 0) close(err_);
 }
 
-bool CliProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+bool CliProcess::ReadUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  while (error.find(text) == std::string::npos) {
+  while (!done()) {
     if (Clock::now() > deadline || !ReadSome(deadline)) return false;
   }
   return true;
+}
+
+bool CliProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  return ReadUntil([&] { return error.find(text) != std::string::npos; }, timeout);
+}
+
+bool CliProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+  return ReadUntil([&] { return output.find(text) != std::string::npos; }, timeout);
+}
+
+bool CliProcess::WaitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) {
+  return ReadUntil(
+      [&] {
+        return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')) >= count;
+      },
+      timeout);
 }
 
 void CliProcess::Signal(int signal) {

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,10 @@ class CliProcess {
 
   // Reads the outputs until standard error holds `text` or the time is up.
   bool WaitForError(const std::string& text, std::chrono::milliseconds timeout);
+  // The same for standard output.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+  // Reads the outputs until standard output holds `count` whole lines or the time is up.
+  bool WaitForOutputLines(std::size_t count, std::chrono::milliseconds timeout);
   void Signal(int signal);
   // Reads the outputs to their end; the exit status, or -1 if it did not end in time or was
   // ended by a signal.
@@ -33,6 +39,7 @@ class CliProcess {
 
  private:
   bool ReadSome(std::chrono::steady_clock::time_point deadline);
+  bool ReadUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
   pid_t pid_ = -1;
   int out_ = -1;

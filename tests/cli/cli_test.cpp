@@ -254,13 +254,14 @@ TEST(CliMessages, TraceLinesAlignTheirTimes) {
 }
 
 TEST(CliMessages, SearchMissesAreCountedByCause) {
-  MissTally tally;
-  EXPECT_EQ(tally.Summary(), "");
+  ResultTally tally;
+  EXPECT_EQ(MissSummary(tally), "");
   tally.Count(ExchangeResult::kBadCrc);
-  EXPECT_EQ(tally.Summary(), "1 probe missed: 1 bad CRC");
+  EXPECT_EQ(MissSummary(tally), "1 probe missed: 1 bad CRC");
   tally.Count(ExchangeResult::kNoReply);
   tally.Count(ExchangeResult::kNoReply);
-  EXPECT_EQ(tally.Summary(), "3 probes missed: 2 no reply, 1 bad CRC");
+  EXPECT_EQ(tally.Total(), 3u);
+  EXPECT_EQ(MissSummary(tally), "3 probes missed: 2 no reply, 1 bad CRC");
 }
 
 CommandResult RunCli(const std::string& arguments) {

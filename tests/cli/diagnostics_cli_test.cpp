@@ -245,11 +245,16 @@ TEST_F(CliDiagnosisTest, SearchTracesEveryProbeAndSumsUpItsMisses) {
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(10s), 130) << cli.error;
 
-  // Each probe's request, its reply if any, and its outcome, then the line that reports it.
+  // Each probe's request, its reply if any, and its outcome, then the line that reports it:
+  // the bad CRC as a garbled reply, not as silence.
   std::vector<std::vector<TraceLine>> probes(1);
   for (const std::string& line : Lines(cli.error)) {
-    if (line.starts_with("no reply at ")) {
-      EXPECT_EQ(line, "no reply at 9600 baud from address " + std::to_string(probes.size() - 1));
+    if (line.starts_with("no reply at ") || line.starts_with("garbled reply at ")) {
+      const std::string where = "at 9600 baud from address " + std::to_string(probes.size() - 1);
+      EXPECT_EQ(line, probes.size() - 1 == 2 ? "garbled reply " + where +
+                                                   ": 7 bytes with a bad CRC (usually a "
+                                                   "baud-rate mismatch or noise)"
+                                             : "no reply " + where);
       probes.emplace_back();
     } else {
       for (const TraceLine& traced : ParseTrace(line)) probes.back().push_back(traced);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,7 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tools/cli/cli_messages.h"
 #include "tools/cli/cli_options.h"
 
 namespace {
@@ -44,6 +46,78 @@ TEST(CliSearchArguments, RatesAreNamedAfterSearchEachOnce) {
     EXPECT_FALSE(bad.options) << ::testing::PrintToString(arguments);
     EXPECT_FALSE(bad.message.empty());
   }
+}
+
+TEST(CliSearchArguments, AllAndWaitBelongToSearch) {
+  CliParse parse = ParseCliArguments({"--all", "--wait", "100", "search", "9600"});
+  ASSERT_TRUE(parse.options) << parse.message;
+  EXPECT_TRUE(parse.options->searchAll);
+  EXPECT_EQ(parse.options->probeWaitMs, 100u);
+  parse = ParseCliArguments({"search"});
+  ASSERT_TRUE(parse.options);
+  EXPECT_FALSE(parse.options->searchAll);
+  EXPECT_FALSE(parse.options->probeWaitMs);
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"--wait", "9", "search"},
+           {"--wait", "10001", "search"},
+           {"--wait", "0.1", "search"},
+           {"--wait", "100", "--wait", "100", "search"},
+           {"--all", "--all", "search"},
+           {"--wait", "100", "read-status"},
+       }) {
+    EXPECT_FALSE(ParseCliArguments(arguments).options) << ::testing::PrintToString(arguments);
+  }
+}
+
+ExchangeOutcome ProbeOutcome(ExchangeResult result, std::vector<std::uint8_t> received) {
+  ExchangeOutcome outcome;
+  outcome.result = result;
+  outcome.expected = 7;
+  outcome.waitMs = 100;
+  outcome.queued = static_cast<unsigned>(received.size());
+  outcome.received = std::move(received);
+  return outcome;
+}
+
+// A miss that carried bytes is told apart from silence, a garbled one as such.
+TEST(CliSearchMessages, MissesSayWhatCameInstead) {
+  EXPECT_EQ(ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kNoReply, {}), false),
+            "no reply at 9600 baud from address 3");
+  ExchangeOutcome collided = ProbeOutcome(ExchangeResult::kTooLong, std::vector<std::uint8_t>(7));
+  collided.queued = 8;
+  EXPECT_EQ(ProbeMissLine(2400, 4, collided, false),
+            "garbled reply at 2400 baud from address 4: 8 bytes queued for a 7-byte reply "
+            "(noise, or two devices answering)");
+  EXPECT_TRUE(
+      ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kBadCrc, std::vector<std::uint8_t>(7)),
+                    false)
+          .starts_with("garbled reply at 9600 baud from address 3: 7 bytes with a bad CRC ("));
+  EXPECT_TRUE(
+      ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kShort, {0x03, 0x03}), false)
+          .starts_with("garbled reply at 9600 baud from address 3: only 2 of 7 bytes came ("));
+  ExchangeOutcome refused = ProbeOutcome(ExchangeResult::kException, {0x03, 0x83, 0x02, 0, 0});
+  refused.exceptionCode = 2;
+  EXPECT_EQ(ProbeMissLine(9600, 3, refused, false),
+            "no valid reply at 9600 baud from address 3: exception 2, illegal data address, from "
+            "slave 3 (a device is there but refuses the request)");
+}
+
+// A probe's 8-byte request and 7-byte reply take 125 ms on the line at 1200 baud, 16 ms at
+// 9600: a shorter wait can find nobody at that rate.
+TEST(CliSearchMessages, AWaitTooShortForTheSlowestRateIsWarnedOf) {
+  CliOptions options;
+  options.probeWaitMs = 100;
+  EXPECT_EQ(ShortWaitWarning(options),
+            "a probe's request and reply alone take 125 ms at 1200 baud, more than --wait 100: "
+            "no detector can answer in time there");
+  options.probeWaitMs = 125;
+  EXPECT_EQ(ShortWaitWarning(options), "");
+  options.probeWaitMs = 100;
+  options.searchRates = {0, 1, 1, 1, 1};
+  EXPECT_EQ(ShortWaitWarning(options), "") << "63 ms at 2400 baud";
+  options.probeWaitMs = 15;
+  options.searchRates = {0, 0, 0, 1, 1};
+  EXPECT_NE(ShortWaitWarning(options).find("16 ms at 9600 baud"), std::string::npos);
 }
 
 // Waits until the tool holds the port, that is, an exchange or probe is under way.
@@ -139,6 +213,43 @@ TEST(CliStopSignals, EndASingleCommandWithThePortFree) {
   EXPECT_FALSE(HeldExclusive(line.PortPath()));
 }
 
+// Scanning on, every detector on the line is listed as it answers, at a wait short enough
+// for a quick scan, and the end tells how many answered.
+TEST_F(CliSearchTest, AllListsEveryDetectorOnTheLine) {
+  Start({"--address", "2", "--also", "7"});
+  const auto started = Clock::now();
+  CliProcess cli({"--port", "3", "--all", "--wait", "40", "search", "9600"});
+  EXPECT_EQ(cli.Wait(100s), 0) << cli.error;
+  EXPECT_LT(Clock::now() - started, 80s) << "256 probes at --wait 40, not the default 500 ms";
+  EXPECT_EQ(cli.output, "9600 baud, address 2\n9600 baud, address 7\n");
+  EXPECT_NE(cli.error.find("\nno reply at 9600 baud from address 255\n"), std::string::npos)
+      << "the scan went on to the end";
+  EXPECT_TRUE(EndsWith(cli.error,
+                       "\nkl395-cli: 254 probes missed: 254 no reply\n"
+                       "kl395-cli: 2 detectors answered\n"))
+      << cli.error;
+}
+
+// Two detectors at one address answer together and collide: the garbled reply is told as
+// such, with --trace its bytes before it, and is no find.
+TEST_F(CliSearchTest, TwoDetectorsAtOneAddressAreToldAsAGarbledReply) {
+  Start({"--address", "4", "--also", "4"});
+  CliProcess cli({"--port", "3", "--all", "--trace", "--wait", "40", "search", "9600"});
+  EXPECT_EQ(cli.Wait(100s), 1) << cli.error;
+  EXPECT_TRUE(cli.output.empty()) << cli.output;
+  const std::string garbled = "\ngarbled reply at 9600 baud from address 4: ";
+  const auto at = cli.error.find(garbled);
+  ASSERT_NE(at, std::string::npos) << cli.error;
+  // Before it, this probe's trace: its request and the bytes that came.
+  const auto request = cli.error.rfind(" TX ", at);
+  const auto reply = cli.error.find(" RX ", request);
+  ASSERT_NE(request, std::string::npos);
+  EXPECT_LT(reply, at) << cli.error.substr(request, at - request);
+  EXPECT_NE(cli.error.find("\nkl395-cli: 256 probes missed: 255 no reply, 1 "), std::string::npos)
+      << cli.error.substr(cli.error.size() - 300);
+  EXPECT_TRUE(EndsWith(cli.error, "\nkl395-cli: no detector answered at any address\n"));
+}
+
 TEST_F(CliSearchTest, MissingPortEndsTheSearchWithItsStatus) {
   Start({});
   CliProcess cli({"--port", "4", "search"});
@@ -169,7 +280,9 @@ TEST(CliSearchPort, ComNumberIsResolvedOnceAtTheStart) {
   ASSERT_TRUE(WaitUntilHeld(line.PortPath())) << "still probing the same terminal";
   line.Pull();
   EXPECT_EQ(cli.Wait(10s), 3) << cli.error;
-  EXPECT_NE(cli.error.find("kl395-cli: serial port COM3 ('" + line.PortPath() + "'): not found"),
+  // The terminal can go before the open ("not found") or between the open and its line
+  // settings: either way the message names the terminal the search began on.
+  EXPECT_NE(cli.error.find("kl395-cli: serial port COM3 ('" + line.PortPath() + "'): "),
             std::string::npos)
       << cli.error;
 }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "device/detector.h"
+
 #include "tools/text/printable_text.h"
 #include "ui/number_text.h"
 
@@ -164,31 +166,6 @@ const char* Cause(const ExchangeOutcome& outcome, bool echo) {
   return "";
 }
 
-// The causes a search's summary counts its misses under.
-const char* BriefCause(ExchangeResult result) {
-  switch (result) {
-    case ExchangeResult::kGood:
-      return "good";
-    case ExchangeResult::kNoReply:
-      return "no reply";
-    case ExchangeResult::kShort:
-      return "cut short";
-    case ExchangeResult::kTooLong:
-      return "too long";
-    case ExchangeResult::kBadCrc:
-      return "bad CRC";
-    case ExchangeResult::kException:
-      return "exception";
-    case ExchangeResult::kEcho:
-      return "echoed";
-    case ExchangeResult::kWrongEcho:
-      return "wrong echo";
-    case ExchangeResult::kLineGone:
-      return "line gone";
-  }
-  return "";
-}
-
 }  // namespace
 
 std::string PortTroubleMessage(const CliOptions& options, const std::string& device,
@@ -249,13 +226,90 @@ std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo) {
   return std::string(kTraceIndent, ' ') + ExchangeSummary(outcome, echo) + "\n";
 }
 
-std::string MissTally::Summary() const {
-  unsigned total = 0;
+const char* BriefCause(ExchangeResult result) {
+  switch (result) {
+    case ExchangeResult::kGood:
+      return "good";
+    case ExchangeResult::kNoReply:
+      return "no reply";
+    case ExchangeResult::kShort:
+      return "cut short";
+    case ExchangeResult::kTooLong:
+      return "too long";
+    case ExchangeResult::kBadCrc:
+      return "bad CRC";
+    case ExchangeResult::kException:
+      return "exception";
+    case ExchangeResult::kEcho:
+      return "echoed";
+    case ExchangeResult::kWrongEcho:
+      return "wrong echo";
+    case ExchangeResult::kLineGone:
+      return "line gone";
+  }
+  return "";
+}
+
+const char* AlarmName(unsigned alarmType) {
+  switch (alarmType) {
+    case 0:
+      return "none";
+    case 1:
+      return "optical";
+    case 2:
+      return "probe";
+    case 3:
+      return "optical and probe";
+    default:
+      return "unknown";
+  }
+}
+
+std::uint64_t ResultTally::Total() const {
+  std::uint64_t total = 0;
+  for (const auto& [result, count] : counts_) total += count;
+  return total;
+}
+
+std::string ResultTally::Causes() const {
   std::string causes;
   for (const auto& [result, count] : counts_) {
-    total += count;
-    causes += (causes.empty() ? "" : ", ") + std::to_string(count) + " " + BriefCause(result);
+    if (!causes.empty()) causes += ", ";
+    causes.append(std::to_string(count)).append(" ").append(BriefCause(result));
   }
+  return causes;
+}
+
+std::string MissSummary(const ResultTally& misses) {
+  const std::uint64_t total = misses.Total();
   if (total == 0) return {};
-  return std::to_string(total) + (total == 1 ? " probe" : " probes") + " missed: " + causes;
+  return std::to_string(total) + (total == 1 ? " probe" : " probes") +
+         " missed: " + misses.Causes();
+}
+
+std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo) {
+  const std::string where =
+      "at " + std::to_string(baudRate) + " baud from address " + std::to_string(address);
+  if (outcome.result == ExchangeResult::kNoReply) return "no reply " + where;
+  const bool garbled = outcome.result == ExchangeResult::kShort ||
+                       outcome.result == ExchangeResult::kTooLong ||
+                       outcome.result == ExchangeResult::kBadCrc;
+  return (garbled ? "garbled reply " : "no valid reply ") + where + ": " +
+         ExchangeSummary(outcome, echo) + " (" + Cause(outcome, echo) + ")";
+}
+
+std::string ShortWaitWarning(const CliOptions& options) {
+  // Request and reply of a probe: 8 and 7 bytes of 10 bits each (8N1).
+  constexpr int kProbeBits = (8 + 7) * 10;
+  for (std::size_t code = 0; code < kBaudRates.size(); ++code) {
+    if (options.searchRates[code] != 1) continue;
+    const int rate = kBaudRates[code];
+    const int frameMs = (kProbeBits * 1000 + rate - 1) / rate;
+    const unsigned waitMs = options.probeWaitMs.value_or(kProbeWaitMs);
+    if (waitMs >= static_cast<unsigned>(frameMs)) return {};
+    return "a probe's request and reply alone take " + std::to_string(frameMs) + " ms at " +
+           std::to_string(rate) + " baud, more than --wait " + std::to_string(waitMs) +
+           ": no detector can answer in time there";
+  }
+  return {};
 }

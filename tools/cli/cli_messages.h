@@ -35,13 +35,32 @@ std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection 
 // The --trace line after an exchange's frames: its summary, indented past the times.
 std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo);
 
-// A search's missed probes, counted by how each failed.
-class MissTally {
+// The name of an alarm type: "none", "optical", "probe", "optical and probe", "unknown".
+const char* AlarmName(unsigned alarmType);
+
+// How an exchange failed, in a word or two, as summaries count failures: "no reply",
+// "bad CRC", "line gone"; "good" for a good one.
+const char* BriefCause(ExchangeResult result);
+
+// Exchanges counted by how each ended.
+class ResultTally {
  public:
   void Count(ExchangeResult result) { ++counts_[result]; }
-  // "3 probes missed: 2 no reply, 1 bad CRC"; empty when none was counted.
-  std::string Summary() const;
+  std::uint64_t Total() const;
+  // "2 no reply, 1 bad CRC"; empty when none was counted.
+  std::string Causes() const;
 
  private:
-  std::map<ExchangeResult, unsigned> counts_;
+  std::map<ExchangeResult, std::uint64_t> counts_;
 };
+
+// A search's missed probes: "3 probes missed: 2 no reply, 1 bad CRC"; empty when none was.
+std::string MissSummary(const ResultTally& misses);
+
+// A search's line for a probe that got no valid reply: "no reply at 9600 baud from address
+// 3", or what came instead, a garbled reply named as such, with what usually causes it.
+std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo);
+
+// A request and its reply alone take longer on the line at the slowest rate the search
+// tries than --wait allows, so no detector could be found at that rate: the warning, or "".
+std::string ShortWaitWarning(const CliOptions& options);

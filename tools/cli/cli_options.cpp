@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -19,7 +21,7 @@ struct CommandName {
   Takes takes;
 };
 
-constexpr std::array<CommandName, 8> kCommands = {{
+constexpr std::array<CommandName, 9> kCommands = {{
     {"read-status", CliCommand::kReadStatus, Takes::kNothing},
     {"read-version", CliCommand::kReadVersion, Takes::kNothing},
     {"read-sensitivity", CliCommand::kReadSensitivity, Takes::kNothing},
@@ -28,6 +30,7 @@ constexpr std::array<CommandName, 8> kCommands = {{
     {"set-address", CliCommand::kSetAddress, Takes::kOneValue},
     {"set-baud", CliCommand::kSetBaud, Takes::kOneValue},
     {"search", CliCommand::kSearch, Takes::kRates},
+    {"poll", CliCommand::kPoll, Takes::kNothing},
 }};
 
 // A whole decimal number and nothing else: unlike the window, the command line refuses
@@ -115,15 +118,44 @@ std::string CheckCommandValues(const CommandName& command, const std::vector<std
   return {};
 }
 
-constexpr std::array<const char*, 4> kOptions = {"--port", "--device", "--baud", "--address"};
+// The options that take a number in a range, and where each one keeps it.
+struct RangedOption {
+  const char* name;
+  int low;
+  int high;
+  void (*keep)(CliOptions& options, int value);
+};
+constexpr std::array<RangedOption, 5> kRangedOptions = {{
+    {"--port", 1, 255, [](CliOptions& o, int value) { o.portNumber = value; }},
+    {"--address", 0, 255, [](CliOptions& o, int value) { o.address = value; }},
+    // From the shortest period the window keeps to a day.
+    {"--period", 10, 86'400'000, [](CliOptions& o, int value) { o.periodMs = value; }},
+    {"--count", 1, std::numeric_limits<int>::max(),
+     [](CliOptions& o, int value) { o.pollCount = static_cast<std::uint64_t>(value); }},
+    {"--wait", 10, 10'000,
+     [](CliOptions& o, int value) { o.probeWaitMs = static_cast<unsigned>(value); }},
+}};
+
+const RangedOption* FindRangedOption(const std::string& argument) {
+  auto option = std::find_if(kRangedOptions.begin(), kRangedOptions.end(),
+                             [&](const RangedOption& o) { return argument == o.name; });
+  return option == kRangedOptions.end() ? nullptr : &*option;
+}
+
+bool TakesValue(const std::string& argument) {
+  return argument == "--device" || argument == "--baud" || argument == "--format" ||
+         FindRangedOption(argument) != nullptr;
+}
 
 // The options that take no value: where each one is kept.
 struct Flag {
   const char* name;
   bool CliOptions::*member;
 };
-constexpr std::array<Flag, 2> kFlags = {
-    {{"--trace", &CliOptions::trace}, {"--echo", &CliOptions::echo}}};
+constexpr std::array<Flag, 4> kFlags = {{{"--trace", &CliOptions::trace},
+                                         {"--echo", &CliOptions::echo},
+                                         {"--voltage", &CliOptions::voltage},
+                                         {"--all", &CliOptions::searchAll}}};
 
 const Flag* FindFlag(const std::string& argument) {
   auto flag =
@@ -131,23 +163,38 @@ const Flag* FindFlag(const std::string& argument) {
   return flag == kFlags.end() ? nullptr : &*flag;
 }
 
+std::string TakeFormat(const std::string& text, CliOptions* options) {
+  constexpr std::array<std::pair<const char*, PollFormat>, 3> kFormats = {{
+      {"text", PollFormat::kText},
+      {"csv", PollFormat::kCsv},
+      {"jsonl", PollFormat::kJsonLines},
+  }};
+  for (const auto& [name, format] : kFormats) {
+    if (text == name) {
+      options->format = format;
+      return {};
+    }
+  }
+  return "--format must be text, csv or jsonl, not " + Quoted(text);
+}
+
 // Takes an option's value into the options; returns the complaint or "".
 std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
   const std::optional<int> number = ParseWhole(text);
-  std::string complaint;
   if (option == "--device") {
     if (text.empty()) return "--device needs the path of a serial device, not an empty one";
     options->devicePath = text;
-  } else if (option == "--port") {
-    complaint = CheckRange("--port", text, number, 1, 255);
-    if (complaint.empty()) options->portNumber = *number;
-  } else if (option == "--baud") {
-    complaint = CheckBaud("--baud", text, number);
-    if (complaint.empty()) options->baudRate = *number;
-  } else {
-    complaint = CheckRange("--address", text, number, 0, 255);
-    if (complaint.empty()) options->address = *number;
+    return {};
   }
+  if (option == "--format") return TakeFormat(text, options);
+  if (option == "--baud") {
+    std::string complaint = CheckBaud("--baud", text, number);
+    if (complaint.empty()) options->baudRate = *number;
+    return complaint;
+  }
+  const RangedOption& ranged = *FindRangedOption(option);
+  std::string complaint = CheckRange(option, text, number, ranged.low, ranged.high);
+  if (complaint.empty()) ranged.keep(*options, *number);
   return complaint;
 }
 
@@ -162,6 +209,30 @@ std::string CheckGivenOnce(const std::string& option, const std::vector<std::str
   const bool namesPort = option == "--port" || option == "--device";
   if (namesPort && (IsGiven(given, "--port") || IsGiven(given, "--device"))) {
     return "--port and --device both name the port; give one of them";
+  }
+  return {};
+}
+
+// The options that belong to one command: elsewhere they would be silently ignored.
+struct OwnedOption {
+  const char* name;
+  const char* commandName;
+  CliCommand command;
+};
+constexpr std::array<OwnedOption, 6> kOwnedOptions = {{
+    {"--period", "poll", CliCommand::kPoll},
+    {"--count", "poll", CliCommand::kPoll},
+    {"--voltage", "poll", CliCommand::kPoll},
+    {"--format", "poll", CliCommand::kPoll},
+    {"--all", "search", CliCommand::kSearch},
+    {"--wait", "search", CliCommand::kSearch},
+}};
+
+std::string CheckOwnCommand(const std::vector<std::string>& given, CliCommand command) {
+  for (const OwnedOption& option : kOwnedOptions) {
+    if (option.command != command && IsGiven(given, option.name)) {
+      return std::string(option.name) + " belongs to " + option.commandName + " only";
+    }
   }
   return {};
 }
@@ -184,7 +255,7 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
       options.*flag->member = true;
       continue;
     }
-    if (std::find(kOptions.begin(), kOptions.end(), argument) == kOptions.end()) {
+    if (!TakesValue(argument)) {
       if (argument.starts_with("--")) return Refuse("unknown option " + Quoted(argument));
       words.push_back(argument);
       continue;
@@ -214,13 +285,20 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
         "search finds the baud rate and address itself, so --baud and --address do "
         "not apply; name the rates to try after search instead");
   }
+  if (auto complaint = CheckOwnCommand(given, known->command); !complaint.empty()) {
+    return Refuse(complaint);
+  }
   return CliParse{options, {}, false};
 }
 
 std::string CliUsage() {
   return "usage: kl395-cli [--port N | --device PATH] [--baud RATE] [--address A] [--trace]\n"
          "                 [--echo] COMMAND [VALUE]\n"
-         "       kl395-cli [--port N | --device PATH] [--trace] [--echo] search [RATE...]\n"
+         "       kl395-cli [--port N | --device PATH] [--baud RATE] [--address A] [--trace]\n"
+         "                 [--echo] [--period MS] [--count N] [--voltage]\n"
+         "                 [--format text|csv|jsonl] poll\n"
+         "       kl395-cli [--port N | --device PATH] [--trace] [--echo] [--all] [--wait MS]\n"
+         "                 search [RATE...]\n"
          "\n"
          "Talks to one water-leak detector over Modbus RTU (8N1).\n"
          "\n"
@@ -238,6 +316,19 @@ std::string CliUsage() {
          "  --version       show the program's version\n"
          "  Each option at most once, and --port or --device, not both.\n"
          "\n"
+         "poll options:\n"
+         "  --period MS     poll every MS milliseconds, 10 to 86400000 (default 500)\n"
+         "  --count N       stop after N polls (default: poll until stopped)\n"
+         "  --voltage       after each good poll, wait half a second and read the voltage\n"
+         "  --format F      text (default), csv (with a header line) or jsonl (one JSON\n"
+         "                  object a line)\n"
+         "\n"
+         "search options:\n"
+         "  --all           scan on after a find and list every detector that answers\n"
+         "  --wait MS       wait MS milliseconds for each probe's reply, 10 to 10000, and\n"
+         "                  end a probe to which nothing came there (default: 500, and the\n"
+         "                  read after it that takes in a late reply, as the window does)\n"
+         "\n"
          "commands:\n"
          "  read-status          leak state and alarm type\n"
          "  read-version         firmware version\n"
@@ -246,11 +337,14 @@ std::string CliUsage() {
          "  set-sensitivity V    V is 1 (high), 2 (medium) or 3 (low)\n"
          "  set-address A        give the detector the new address A (0 to 255)\n"
          "  set-baud RATE        switch the detector to a new baud rate\n"
+         "  poll                 read the leak state and alarm type every period on a port\n"
+         "                       held open, one time-stamped line a poll on standard\n"
+         "                       output; at the end a summary on standard error\n"
          "  search [RATE...]     find a detector whose settings are unknown: probe every\n"
          "                       address from 0 to 255 at each RATE (all five if none is\n"
          "                       named) until one answers, printing its baud rate and\n"
          "                       address; each probe takes about half a second, a full scan\n"
-         "                       about eleven minutes\n"
+         "                       about twelve minutes (with --wait 100 under two and a half)\n"
          "\n"
          "Ctrl-C (or SIGTERM, SIGHUP) stops the tool once the exchange or probe under way\n"
          "has ended; a second one ends it at once. Either way the port is left free.\n"
@@ -259,7 +353,8 @@ std::string CliUsage() {
          "\n"
          "exit status: 0 done, 1 no valid reply from the detector, 2 bad arguments,\n"
          "3 serial port missing, busy or not permitted, 4 the result could not be written\n"
-         "to standard output, 130 stopped by Ctrl-C, SIGTERM or SIGHUP\n";
+         "to standard output, 130 stopped by Ctrl-C, SIGTERM or SIGHUP; poll ends with 0\n"
+         "when at least one poll was good, 1 when none was, however it was stopped\n";
 }
 
 std::string CliVersion() {

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "device/detector.h"
 
 // The tool's exit statuses, as CliUsage() lists them. 130: the shells' status for a program
 // ended by Ctrl-C, kept for every stop signal.
@@ -26,7 +29,12 @@ enum class CliCommand {
   kSetAddress,
   kSetBaud,
   kSearch,
+  kPoll,
 };
+
+// How poll writes its lines: plain text for people, CSV with a header line, or one JSON
+// object a line.
+enum class PollFormat { kText, kCsv, kJsonLines };
 
 struct CliOptions {
   int portNumber = 1;      // COM1, as the window starts
@@ -39,6 +47,14 @@ struct CliOptions {
   bool echo = false;   // --echo: the adapter returns what it sends; expect it before replies
   // The rates a search tries, 1200 first: 1 takes part. All five unless some are named.
   std::array<int, 5> searchRates = {1, 1, 1, 1, 1};
+  bool searchAll = false;  // --all: scan on after a find, list every responder
+  // --wait: each probe's wait for its reply, which a silent probe does not outlast; unset,
+  // the window's wait and its read after it.
+  std::optional<unsigned> probeWaitMs;
+  int periodMs = 500;                     // --period: poll's period, the window's default
+  std::uint64_t pollCount = 0;            // --count: the polls to make; 0 until stopped
+  bool voltage = false;                   // --voltage: read the voltage after each good poll
+  PollFormat format = PollFormat::kText;  // --format
 };
 
 struct CliParse {
@@ -47,7 +63,8 @@ struct CliParse {
   bool helpRequested = false;         // or --version: the message is all the answer
 };
 
-// Each option at most once, and --port or --device, not both.
+// Each option at most once, and --port or --device, not both; the options of poll and of
+// search only with their command.
 CliParse ParseCliArguments(const std::vector<std::string>& arguments);
 
 std::string CliUsage();

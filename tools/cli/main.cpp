@@ -15,25 +15,11 @@
 #include "tools/cli/cli_messages.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/frame_trace.h"
+#include "tools/cli/poll_command.h"
 #include "tools/cli/stop_signals.h"
 #include "ui/number_text.h"
 
 namespace {
-
-const char* AlarmName(unsigned alarmType) {
-  switch (alarmType) {
-    case 0:
-      return "none";
-    case 1:
-      return "optical";
-    case 2:
-      return "probe";
-    case 3:
-      return "optical and probe";
-    default:
-      return "unknown";
-  }
-}
 
 const char* SensitivityName(unsigned value) {
   switch (value) {
@@ -59,6 +45,14 @@ CommHandle OpenDevice(const std::string& device, const CliOptions& options, int 
   if (device.empty()) return CommHandle();
   const CommHandle port = OpenCommDevice(device, baudRate);
   if (port) SetCommLocalEcho(port, options.echo);
+  return port;
+}
+
+// A port for one probe of the search. With --wait the technician chose speed: a probe to
+// which nothing came in that time ends there.
+CommHandle OpenProbedDevice(const std::string& device, const CliOptions& options, int baudRate) {
+  const CommHandle port = OpenDevice(device, options, baudRate);
+  if (port && options.probeWaitMs) SetCommSilenceEndsWait(port, true);
   return port;
 }
 
@@ -104,7 +98,8 @@ std::optional<std::string> Exchange(CommHandle port, const CliOptions& options) 
     case CliCommand::kSetBaud:
       return done(WriteBaudCode(port, address, BaudCode(options.value)), "baud rate set\n");
     case CliCommand::kSearch:
-      break;  // RunSearch probes on ports of its own
+    case CliCommand::kPoll:
+      break;  // RunSearch and RunPoll use ports of their own
   }
   return std::nullopt;
 }
@@ -132,7 +127,8 @@ int RunCommand(const CliOptions& options, const std::string& device) {
   return result ? kDone : kNoReply;
 }
 
-// What a search tells on standard error: each miss, and their causes at the end.
+// What a search tells: each miss on standard error, and their causes at the end; with
+// --all each find on standard output as it comes.
 class SearchProgress {
  public:
   explicit SearchProgress(const CliOptions& options) : options_(options) {}
@@ -140,29 +136,46 @@ class SearchProgress {
   bool Report(int message) {
     // Every report follows a probe but the one that tells the scan is over.
     if (!g_searchError.empty()) return true;
-    TraceExchangeOutcome(LastExchangeOutcome(), options_.echo);
+    const ExchangeOutcome& outcome = LastExchangeOutcome();
+    TraceExchangeOutcome(outcome, options_.echo);
     if (message == WM_SEARCH_PROGRESS) {
-      misses_.Count(LastExchangeOutcome().result);
-      std::fprintf(stderr, "no reply at %d baud from address %d\n", g_searchBaud, g_searchAddress);
+      misses_.Count(outcome.result);
+      std::fprintf(stderr, "%s\n",
+                   ProbeMissLine(g_searchBaud, g_searchAddress, outcome, options_.echo).c_str());
+    } else if (options_.searchAll) {
+      ++found_;
+      std::printf("%d baud, address %d\n", g_searchBaud, g_foundAddress);
+      std::fflush(stdout);
     }
     return true;
   }
 
-  void PrintMisses() const {
-    if (const std::string summary = misses_.Summary(); !summary.empty()) {
+  // The misses by cause, and scanning on, how many answered.
+  void PrintEnd() const {
+    if (const std::string summary = MissSummary(misses_); !summary.empty()) {
       std::fprintf(stderr, "kl395-cli: %s\n", summary.c_str());
+    }
+    if (options_.searchAll && found_ > 0) {
+      std::fprintf(stderr, "kl395-cli: %d %s\n", found_,
+                   found_ == 1 ? "detector answered" : "detectors answered");
     }
   }
 
+  int found() const { return found_; }
+
  private:
   const CliOptions& options_;
-  MissTally misses_;
+  ResultTally misses_;
+  int found_ = 0;
 };
 
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
 // are this thread's.
 int RunSearch(const CliOptions& options, const std::string& device) {
   if (device.empty()) return PortTrouble(options, device);
+  if (const std::string warning = ShortWaitWarning(options); !warning.empty()) {
+    std::fprintf(stderr, "kl395-cli: %s\n", warning.c_str());
+  }
   g_searchRateEnabled = options.searchRates;
   g_searchError.clear();
   g_searchActive = 1;
@@ -172,23 +185,31 @@ int RunSearch(const CliOptions& options, const std::string& device) {
   const SearchWindow reports{[&](int message) { return progress.Report(message); },
                              [](std::string_view) {}};
   const SearchEnd end = SearchWorker(
-      reports, [&](int, int baudRate) { return OpenDevice(device, options, baudRate); });
+      reports, [&](int, int baudRate) { return OpenProbedDevice(device, options, baudRate); },
+      SearchScope{.scanOn = options.searchAll,
+                  .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs)});
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
       return kDone;
     case SearchEnd::kExhausted:
-      progress.PrintMisses();
+      progress.PrintEnd();
+      if (progress.found() > 0) return kDone;
       std::fprintf(stderr, "kl395-cli: no detector answered at any address\n");
       return kNoReply;
     case SearchEnd::kStopped:
-      progress.PrintMisses();
+      progress.PrintEnd();
       std::fprintf(stderr, "kl395-cli: search stopped\n");
       return kInterrupted;
     case SearchEnd::kPortTrouble:
       return PortTrouble(options, device);
   }
   return kNoReply;
+}
+
+int Poll(const CliOptions& options, const std::string& device) {
+  const std::optional<int> status = RunPoll(options, device);
+  return status ? *status : PortTrouble(options, device);
 }
 
 int BadArguments(const std::string& complaint) {
@@ -216,8 +237,14 @@ int Run(const CliParse& parse) {
   const CliOptions& options = *parse.options;
   const std::string device = ChosenDevice(options);
   if (options.trace) StartFrameTrace();
-  return options.command == CliCommand::kSearch ? RunSearch(options, device)
-                                                : RunCommand(options, device);
+  switch (options.command) {
+    case CliCommand::kSearch:
+      return RunSearch(options, device);
+    case CliCommand::kPoll:
+      return Poll(options, device);
+    default:
+      return RunCommand(options, device);
+  }
 }
 
 }  // namespace

@@ -13,3 +13,7 @@ bool StopRequested();
 // A trace writes to standard error while a port is held. When whoever reads it goes away,
 // those writes must fail rather than end the tool (SIGPIPE) with the port left exclusive.
 void IgnoreBrokenPipes();
+
+// Whether a failed write's error means that its reader has gone (a closed pipe): that ends
+// a log as --count does, rather than losing it.
+bool ReaderGone(int error);

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "search/search_worker.h"
 #include "serial/comm_port.h"
@@ -47,4 +48,8 @@ bool StopRequested() {
 
 void IgnoreBrokenPipes() {
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool ReaderGone(int error) {
+  return error == EPIPE;
 }

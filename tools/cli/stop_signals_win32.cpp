@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 
 #include "search/search_worker.h"
@@ -28,3 +29,8 @@ bool StopRequested() {
 
 // Windows has no SIGPIPE: a write to a closed pipe only fails.
 void IgnoreBrokenPipes() {}
+
+// The C runtime reports a write to a pipe whose reader has gone (ERROR_NO_DATA) as EINVAL.
+bool ReaderGone(int error) {
+  return error == EPIPE || error == EINVAL;
+}

@@ -1,0 +1,164 @@
+#include "tools/cli/poll_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "device/detector.h"
+#include "device/held_port.h"
+#include "tools/cli/frame_trace.h"
+#include "tools/cli/local_time.h"
+#include "tools/cli/poll_log.h"
+#include "tools/cli/stop_signals.h"
+#include "tools/text/printable_text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How soon a stop is seen while waiting for the next poll.
+constexpr auto kStopCheck = 20ms;
+
+void WaitForNextPoll(Clock::time_point next) {
+  for (auto now = Clock::now(); now < next && !StopRequested(); now = Clock::now()) {
+    std::this_thread::sleep_until(std::min(next, now + kStopCheck));
+  }
+}
+
+// The first slot of the period after `now`: slots missed while a poll ran late are dropped,
+// as a timer's ticks are, so that at most one poll is ever pending.
+Clock::time_point NextSlot(Clock::time_point slot, Clock::time_point now, Clock::duration period) {
+  slot += period;
+  if (slot <= now) slot += ((now - slot) / period + 1) * period;
+  return slot;
+}
+
+class PollSession {
+ public:
+  PollSession(const CliOptions& options, HeldPort& port)
+      : options_(options), port_(port), log_(options.format, options.echo) {}
+
+  void Run() {
+    Write(log_.Header());
+    std::uint64_t polls = 0;
+    for (auto slot = Clock::now(); !Ended(polls); slot = NextSlot(slot, Clock::now(), Period())) {
+      if (polls > 0) WaitForNextPoll(slot);
+      if (StopRequested()) break;
+      PollOnce();
+      ++polls;
+    }
+  }
+
+  // The summary on standard error, and the exit status.
+  int Finish() const {
+    std::fputs(log_.Summary(What()).c_str(), stderr);
+    if (writeError_ != 0 && !ReaderGone(writeError_)) {
+      std::fprintf(stderr, "kl395-cli: cannot write the log: %s\n", std::strerror(writeError_));
+      return kOutputLost;
+    }
+    return log_.AnyGood() ? kDone : kNoReply;
+  }
+
+ private:
+  Clock::duration Period() const { return std::chrono::milliseconds(options_.periodMs); }
+
+  bool Ended(std::uint64_t polls) const {
+    return StopRequested() || writeError_ != 0 ||
+           (options_.pollCount != 0 && polls >= options_.pollCount);
+  }
+
+  void PollOnce() {
+    const bool wasGone = port_.gone();
+    const CommHandle handle = port_.ForPoll();
+    if (wasGone && handle) {
+      SetCommLocalEcho(handle, options_.echo);
+      Event("line back: " + PortName() + " open again");
+    }
+    PollReading reading;
+    reading.at = std::chrono::system_clock::now();
+    if (handle) {
+      Exchange(handle, reading);
+    } else {
+      reading.outcome.result = ExchangeResult::kLineGone;
+    }
+    const bool went = port_.CheckLine();
+    Write(log_.Line(reading));
+    if (went) Event("line gone: " + PortName() + " closed; opening it again at each poll");
+  }
+
+  void Exchange(CommHandle handle, PollReading& reading) const {
+    reading.status = ReadStatus(handle, options_.address);
+    reading.outcome = LastExchangeOutcome();
+    TraceExchangeOutcome(reading.outcome, options_.echo);
+    if (!reading.status || !options_.voltage) return;
+    std::this_thread::sleep_for(kPauseBeforeVoltage);
+    reading.voltageAsked = true;
+    reading.voltage = ReadVoltage(handle, options_.address);
+    reading.voltageOutcome = LastExchangeOutcome();
+    TraceExchangeOutcome(reading.voltageOutcome, options_.echo);
+  }
+
+  // A line of the log, flushed at once (standard output is unbuffered). The first write that
+  // fails ends the polling: whoever read the log has gone (a closed pipe), or it cannot be
+  // kept (a full disk).
+  void Write(const std::string& text) {
+    if (writeError_ != 0 || text.empty()) return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size()) return;
+    writeError_ = errno != 0 ? errno : EIO;
+    // Told apart here; the end of the program must not take it for a lost result again.
+    std::clearerr(stdout);
+  }
+
+  // The line going and coming back: in the text log among the polls; in CSV and JSON lines
+  // on standard error, so that every line of those is a poll.
+  void Event(const std::string& text) {
+    const std::string line = LocalIsoTime(std::chrono::system_clock::now()) + " " + text + "\n";
+    if (options_.format == PollFormat::kText) {
+      Write(line);
+    } else {
+      std::fputs(("kl395-cli: " + line).c_str(), stderr);
+      std::fflush(stderr);
+    }
+  }
+
+  std::string PortName() const {
+    return options_.devicePath.empty() ? "COM" + std::to_string(options_.portNumber)
+                                       : Quoted(options_.devicePath);
+  }
+
+  std::string What() const {
+    return "address " + std::to_string(options_.address) + " at " +
+           std::to_string(options_.baudRate) + " baud on " + PortName();
+  }
+
+  const CliOptions& options_;
+  HeldPort& port_;
+  PollLog log_;
+  int writeError_ = 0;
+};
+
+}  // namespace
+
+std::optional<int> RunPoll(const CliOptions& options, const std::string& device) {
+  // Unbuffered: each line goes out whole as it is written, and a write that fails leaves
+  // nothing behind for the end of the program to try again.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  IgnoreBrokenPipes();
+  CatchStopSignals();
+  HeldPort port;
+  if (device.empty() || !port.Open(options.portNumber, options.devicePath, options.baudRate)) {
+    return std::nullopt;
+  }
+  SetCommLocalEcho(port.handle(), options.echo);
+  PollSession session(options, port);
+  session.Run();
+  port.Close();
+  return session.Finish();
+}

@@ -1,0 +1,214 @@
+#include "tools/cli/poll_log.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "tools/cli/local_time.h"
+#include "ui/number_text.h"
+
+namespace {
+
+// One column of a CSV line and one member of a JSON object, which carry the same fields.
+struct Field {
+  const char* name;
+  bool quoted;                       // a JSON string, rather than a number, true or false
+  std::optional<std::string> value;  // empty in CSV and null in JSON when absent
+};
+
+std::optional<std::string> Flag(const std::optional<bool>& value) {
+  if (!value) return std::nullopt;
+  return *value ? "true" : "false";
+}
+
+std::optional<std::string> Volts(const std::optional<float>& volts) {
+  if (!volts) return std::nullopt;
+  return FormatOneDecimal("%.1f", static_cast<double>(*volts));
+}
+
+std::vector<Field> Fields(const PollReading& reading, bool echo) {
+  const auto& status = reading.status;
+  const bool good = status.has_value();
+  const bool voltageFailed = reading.voltageAsked && !reading.voltage;
+  const auto& replyTime = reading.outcome.replyTime;
+  return {
+      {"time", true, LocalIsoTime(reading.at)},
+      {"good", false, Flag(good)},
+      {"leak", false, Flag(good ? std::optional(status->leak) : std::nullopt)},
+      {"alarm", false, good ? std::optional(std::to_string(status->alarmType)) : std::nullopt},
+      {"voltage", false, Volts(reading.voltage)},
+      {"response_ms", false,
+       replyTime ? std::optional(std::to_string(replyTime->count())) : std::nullopt},
+      {"cause", true, good ? std::nullopt : std::optional(BriefCause(reading.outcome.result))},
+      {"detail", true, good ? std::nullopt : std::optional(ExchangeSummary(reading.outcome, echo))},
+      {"voltage_cause", true,
+       voltageFailed ? std::optional(BriefCause(reading.voltageOutcome.result)) : std::nullopt},
+  };
+}
+
+std::string CsvLine(const std::vector<Field>& fields) {
+  std::string line;
+  for (const Field& field : fields) {
+    if (!line.empty()) line += ',';
+    if (field.value) line += CsvField(*field.value);
+  }
+  return line + "\n";
+}
+
+std::string JsonLine(const std::vector<Field>& fields) {
+  std::string line = "{";
+  for (const Field& field : fields) {
+    if (line.size() > 1) line += ',';
+    line.append(JsonString(field.name)).append(":");
+    if (!field.value) {
+      line += "null";
+    } else {
+      line += field.quoted ? JsonString(*field.value) : *field.value;
+    }
+  }
+  return line + "}\n";
+}
+
+std::string Milliseconds(const std::optional<std::chrono::milliseconds>& time) {
+  return time ? " (" + std::to_string(time->count()) + " ms)" : "";
+}
+
+}  // namespace
+
+std::string PollLog::Header() const {
+  if (format_ != PollFormat::kCsv) return {};
+  std::string header;
+  for (const Field& field : Fields(PollReading{}, echo_)) {
+    if (!header.empty()) header += ',';
+    header += field.name;
+  }
+  return header + "\n";
+}
+
+std::string PollLog::Line(const PollReading& reading) {
+  std::string line;
+  switch (format_) {
+    case PollFormat::kText:
+      line = TextLine(reading);
+      break;
+    case PollFormat::kCsv:
+      line = CsvLine(Fields(reading, echo_));
+      break;
+    case PollFormat::kJsonLines:
+      line = JsonLine(Fields(reading, echo_));
+      break;
+  }
+  Count(reading);
+  return line;
+}
+
+// "2025-06-01T22:00:00.512+08:00 good (7 ms): leak no, alarm 0 (none)", or "... failed:
+// no reply within 1000 ms".
+std::string PollLog::TextLine(const PollReading& reading) const {
+  std::string line = LocalIsoTime(reading.at);
+  const auto& status = reading.status;
+  if (!status) {
+    return line.append(" failed")
+        .append(Milliseconds(reading.outcome.replyTime))
+        .append(": ")
+        .append(ExchangeSummary(reading.outcome, echo_))
+        .append("\n");
+  }
+  line.append(" good")
+      .append(Milliseconds(reading.outcome.replyTime))
+      .append(": leak ")
+      .append(status->leak ? "yes" : "no")
+      .append(
+          FormatText(", alarm %u (%s)", unsigned{status->alarmType}, AlarmName(status->alarmType)));
+  if (reading.voltage) {
+    line.append(", voltage ").append(*Volts(reading.voltage)).append(" V");
+  } else if (reading.voltageAsked) {
+    line.append(", voltage failed: ").append(ExchangeSummary(reading.voltageOutcome, echo_));
+  }
+  return line.append(Changes(*status)).append("\n");
+}
+
+// Against the last good poll; the first has nothing to differ from.
+std::string PollLog::Changes(const DetectorStatus& status) const {
+  if (!lastGood_) return {};
+  const bool leak = status.leak != lastGood_->leak;
+  const bool alarm = status.alarmType != lastGood_->alarmType;
+  if (!leak && !alarm) return {};
+  return std::string("  [changed: ") + (leak ? "leak" : "") + (leak && alarm ? ", " : "") +
+         (alarm ? "alarm" : "") + "]";
+}
+
+void PollLog::Count(const PollReading& reading) {
+  if (!reading.status) {
+    failed_.Count(reading.outcome.result);
+    return;
+  }
+  lastGood_ = reading.status;
+  const long long ms = reading.outcome.replyTime.value_or(std::chrono::milliseconds(0)).count();
+  fastestMs_ = good_ == 0 ? ms : std::min(fastestMs_, ms);
+  slowestMs_ = std::max(slowestMs_, ms);
+  totalMs_ += ms;
+  ++good_;
+  if (!reading.voltageAsked) return;
+  if (reading.voltage) {
+    ++voltagesGood_;
+  } else {
+    voltages_.Count(reading.voltageOutcome.result);
+  }
+}
+
+std::string PollLog::Summary(const std::string& what) const {
+  const std::uint64_t failed = failed_.Total();
+  std::string summary = "--- poll of " + what + " ---\n";
+  summary.append(std::to_string(good_ + failed))
+      .append(good_ + failed == 1 ? " poll, " : " polls, ")
+      .append(std::to_string(good_))
+      .append(" good, ")
+      .append(std::to_string(failed))
+      .append(" failed")
+      .append(failed ? ": " + failed_.Causes() : "")
+      .append("\n");
+  if (good_ > 0) {
+    const double mean = static_cast<double>(totalMs_) / static_cast<double>(good_);
+    summary.append(FormatOneDecimal("response time min/avg/max = " + std::to_string(fastestMs_) +
+                                        "/%.1f/" + std::to_string(slowestMs_) + " ms\n",
+                                    mean));
+  }
+  const std::uint64_t voltagesFailed = voltages_.Total();
+  if (voltagesGood_ + voltagesFailed > 0) {
+    summary.append("voltage readings: ")
+        .append(std::to_string(voltagesGood_))
+        .append(" good, ")
+        .append(std::to_string(voltagesFailed))
+        .append(" failed")
+        .append(voltagesFailed ? ": " + voltages_.Causes() : "")
+        .append("\n");
+  }
+  return summary;
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string field = "\"";
+  for (const char c : text) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  return field + "\"";
+}
+
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json.append(1, '\\').append(1, c);
+    } else if (c == '\n') {
+      json += "\\n";
+    } else if (byte < 0x20) {
+      json += FormatText("\\u%04x", unsigned{byte});
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}

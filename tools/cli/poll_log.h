@@ -1,0 +1,62 @@
+// What poll writes: a line for each poll in the chosen format, and the summary at its end,
+// apart from I/O so that they can be tested on their own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "device/detector.h"
+#include "serial/rtu.h"
+#include "tools/cli/cli_messages.h"
+#include "tools/cli/cli_options.h"
+
+// One poll: the status read, and with --voltage the voltage read after it.
+struct PollReading {
+  std::chrono::system_clock::time_point at;  // when it began
+  ExchangeOutcome outcome;  // the status exchange's; kLineGone when the line was still gone
+  std::optional<DetectorStatus> status;  // from a good poll
+  bool voltageAsked = false;             // --voltage and a good poll: the voltage was read
+  std::optional<float> voltage;
+  ExchangeOutcome voltageOutcome;
+};
+
+class PollLog {
+ public:
+  PollLog(PollFormat format, bool echo) : format_(format), echo_(echo) {}
+
+  // The CSV header line; empty in the other formats.
+  std::string Header() const;
+  // The poll's line, and the poll counted for the summary. In text, a leak state or alarm
+  // type other than the last good poll's is marked "[changed: ...]".
+  std::string Line(const PollReading& reading);
+  // Standard error's summary, headed by `what` was polled: the polls, good and failed by
+  // cause, the response times of the good ones, and with --voltage the voltage readings.
+  std::string Summary(const std::string& what) const;
+
+  bool AnyGood() const { return good_ > 0; }
+
+ private:
+  std::string TextLine(const PollReading& reading) const;
+  std::string Changes(const DetectorStatus& status) const;
+  void Count(const PollReading& reading);
+
+  PollFormat format_;
+  bool echo_;
+  std::optional<DetectorStatus> lastGood_;
+  std::uint64_t good_ = 0;
+  ResultTally failed_;
+  ResultTally voltages_;
+  std::uint64_t voltagesGood_ = 0;
+  long long fastestMs_ = 0;
+  long long slowestMs_ = 0;
+  long long totalMs_ = 0;
+};
+
+// A CSV field: as it is, or in double quotes with its quotes doubled when it holds a comma,
+// a quote or a line break.
+std::string CsvField(std::string_view text);
+// A JSON string, quotes, backslashes and control characters escaped.
+std::string JsonString(std::string_view text);
