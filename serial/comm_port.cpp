@@ -42,9 +42,10 @@ class PortTable {
       ports_.erase(it);
     }
   }
-  void SetHabits(CommHandle handle, void (*change)(LineHabits&, bool), bool on) {
+  template <typename Change>
+  void ChangeHabits(CommHandle handle, Change change) {
     std::lock_guard lock(mutex_);
-    if (auto it = ports_.find(handle.id()); it != ports_.end()) change(it->second.habits, on);
+    if (auto it = ports_.find(handle.id()); it != ports_.end()) change(it->second.habits);
   }
   LineHabits Habits(CommHandle handle) {
     std::lock_guard lock(mutex_);
@@ -195,8 +196,7 @@ bool CommLineGone(CommHandle handle) {
 }
 
 void SetCommLocalEcho(CommHandle handle, bool echoes) {
-  Ports().SetHabits(
-      handle, [](LineHabits& habits, bool on) { habits.echoes = on; }, echoes);
+  Ports().ChangeHabits(handle, [echoes](LineHabits& habits) { habits.echoes = echoes; });
 }
 
 bool CommLocalEcho(CommHandle handle) {
@@ -204,8 +204,7 @@ bool CommLocalEcho(CommHandle handle) {
 }
 
 void SetCommSilenceEndsWait(CommHandle handle, bool ends) {
-  Ports().SetHabits(
-      handle, [](LineHabits& habits, bool on) { habits.silenceEndsWait = on; }, ends);
+  Ports().ChangeHabits(handle, [ends](LineHabits& habits) { habits.silenceEndsWait = ends; });
 }
 
 bool CommSilenceEndsWait(CommHandle handle) {

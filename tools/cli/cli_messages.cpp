@@ -110,10 +110,9 @@ bool NothingEchoed(const ExchangeOutcome& outcome, bool echo) {
   return echo && outcome.result == ExchangeResult::kNoReply && outcome.received.empty();
 }
 
-// "a 7-byte reply", "an 8-byte reply".
+// "a 7-byte reply", "an 8-byte reply": the replies are 5 to 9 bytes long.
 std::string SizedReply(std::size_t length) {
-  const bool vowel = length == 8 || length == 11 || length == 18 || (length >= 80 && length < 90);
-  return (vowel ? "an " : "a ") + std::to_string(length) + "-byte reply";
+  return (length == 8 ? "an " : "a ") + std::to_string(length) + "-byte reply";
 }
 
 std::string ExceptionSummary(const ExchangeOutcome& outcome, bool echo) {

@@ -1,5 +1,7 @@
 #include "tools/cli/local_time.h"
 
+#include <ctime>
+
 #include "ui/number_text.h"
 
 namespace {
@@ -8,13 +10,15 @@ using namespace std::chrono;
 
 // The local clock's reading as a time point of its own: its distance from the true time
 // point is the offset from UTC. UTC itself when the system knows no local time for it.
+// (std::localtime's shared result is safe here: the command line stamps on one thread.)
 sys_seconds LocalReading(sys_seconds at) {
-  std::tm local{};
-  if (!LocalCalendarTime(system_clock::to_time_t(at), &local)) return at;
-  const year_month_day date{year(local.tm_year + 1900),
-                            month(static_cast<unsigned>(local.tm_mon + 1)),
-                            day(static_cast<unsigned>(local.tm_mday))};
-  return sys_days(date) + hours(local.tm_hour) + minutes(local.tm_min) + seconds(local.tm_sec);
+  const std::time_t t = system_clock::to_time_t(at);
+  const std::tm* local = std::localtime(&t);
+  if (!local) return at;
+  const year_month_day date{year(local->tm_year + 1900),
+                            month(static_cast<unsigned>(local->tm_mon + 1)),
+                            day(static_cast<unsigned>(local->tm_mday))};
+  return sys_days(date) + hours(local->tm_hour) + minutes(local->tm_min) + seconds(local->tm_sec);
 }
 
 }  // namespace

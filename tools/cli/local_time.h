@@ -3,12 +3,7 @@
 #pragma once
 
 #include <chrono>
-#include <ctime>
 #include <string>
 
 // "2025-06-01T22:00:00.512+08:00".
 std::string LocalIsoTime(std::chrono::system_clock::time_point at);
-
-// The local calendar time of `t`, as localtime_r gives it; false when there is none.
-// local_time_posix.cpp and local_time_win32.cpp implement it.
-bool LocalCalendarTime(std::time_t t, std::tm* local);
