@@ -69,7 +69,7 @@ void ReadStatusBesideLibmodbus(const std::string& device, int repeats) {
   // Batches, so that the observer is not set and cleared between every two exchanges.
   constexpr int kBatch = 10;
   const CommHandle port = OpenCommDevice(device, 9600);
-  const auto exchange = [&] { return ReadStatus(port, 1).has_value(); };
+  const auto exchange = [&] { return static_cast<bool>(ReadStatus(port, 1)); };
   const auto [untraced, traced] =
       AlternatingMediansMs(repeats, kBatch, {[] { SetFrameObserver({}); }, exchange},
                            {[] { SetFrameObserver(FormatFrameAndDropIt); }, exchange});

@@ -46,7 +46,7 @@ inline double MedianMs(int repeats, const std::function<bool()>& once) {
 // One ReadStatus exchange on a port kept open, median of `repeats`.
 inline double ReadStatusMs(const OpenLine& open, int repeats) {
   const CommHandle port = open();
-  const double exchange = MedianMs(repeats, [&] { return ReadStatus(port, 1).has_value(); });
+  const double exchange = MedianMs(repeats, [&] { return static_cast<bool>(ReadStatus(port, 1)); });
   CloseCommPort(port);
   return exchange;
 }
@@ -55,7 +55,7 @@ inline double ReadStatusMs(const OpenLine& open, int repeats) {
 inline void PrintUnansweredProbe(const OpenLine& open, int repeats) {
   const double probe = MedianMs(repeats, [&] {
     const CommHandle port = open();
-    const bool answered = ProbeAddress(port, 2);  // nobody at address 2
+    const bool answered = static_cast<bool>(ProbeAddress(port, 2));  // nobody at address 2
     CloseCommPort(port);
     return port && !answered;
   });

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   const int portNumber = argc > 1 ? std::atoi(argv[1]) : 1;
   const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
   const CommHandle check = OpenCommPort(portNumber, 9600);
-  const bool answers = check && ProbeAddress(check, 1);
+  const bool answers = check && ProbeAddress(check, 1).outcome.good();
   CloseCommPort(check);
   if (!answers) {
     std::fprintf(stderr, "no detector answers at address 1, 9600 baud, on COM%d\n", portNumber);

@@ -46,7 +46,7 @@ void ShowCount(ui::Window& window, int controlId, std::uint64_t count) {
 }
 
 void StartAcquisition(ui::Window& window) {
-  Held().Open(SelectedPortNumber(window), {}, SelectedBaudRate(window));
+  Held().Open(ResolveCommPort(SelectedPortNumber(window)), SelectedBaudRate(window));
   g_commHandle = Held().handle();
   if (!g_commHandle) {
     window.MessageBox(text::kAcquisitionPortTrouble);
@@ -100,14 +100,6 @@ void ShowVoltage(ui::Window& window, int address) {
                  FormatOneDecimal(text::kVoltageFormat, static_cast<double>(*volts)));
 }
 
-// A failed poll, or one that could not be made: the line went and has not come back yet.
-ExchangeOutcome FailedPoll(bool made) {
-  if (made) return LastExchangeOutcome();
-  ExchangeOutcome outcome;
-  outcome.result = ExchangeResult::kLineGone;
-  return outcome;
-}
-
 }  // namespace
 
 void MonitorDialog::OnAcquireButton(ui::Window& window) {
@@ -125,12 +117,13 @@ void MonitorDialog::OnTimer(ui::Window& window) {
   // open them again.
   const CommHandle port = Held().ForPoll();
   if (port) g_commHandle = port;
-  const auto status = port ? ReadStatus(g_commHandle, address) : std::nullopt;
+  const auto status =
+      port ? ReadStatus(g_commHandle, address) : Exchanged<DetectorStatus>{{}, Held().WhyNotOpen()};
   const auto now = PollRecord::Clock::now();
   if (!status) {
     ShowCount(window, IDC_FAILURE_COUNT, ++g_pollFailureCount);
     window.SetText(IDC_VOLTAGE_VALUE, text::kNoData);
-    Record().Failed(FailedPoll(static_cast<bool>(port)), now);
+    Record().Failed(status.outcome, now);
     Held().CheckLine();
     window.SetToolTip(IDC_FAILURE_COUNT, Record().FailureTip());
     ShowReadingTips(window);

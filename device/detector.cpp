@@ -17,24 +17,29 @@ std::uint8_t LowByte(int value) {
   return static_cast<std::uint8_t>(value & 0xFF);
 }
 
-std::optional<RtuReply> ReadRegisters(CommHandle port, int address, std::uint8_t first,
-                                      std::uint8_t count, unsigned waitMs) {
+ExchangeOutcome ReadRegisters(CommHandle port, int address, std::uint8_t first, std::uint8_t count,
+                              unsigned waitMs) {
   const std::size_t replyLength = count == 2 ? kReadTwoReply : kReadOneReply;
   return RtuExchange(port, {LowByte(address), kReadHolding, 0, first, 0, count}, replyLength,
                      waitMs);
 }
 
-std::optional<std::uint16_t> ReadRegister(CommHandle port, int address, std::uint8_t reg) {
-  auto reply = ReadRegisters(port, address, reg, 1, kReplyWaitMs);
-  if (!reply) return std::nullopt;
-  return reply->Register(0);
+// The operation's value from a good reply, made by `value`.
+template <typename Make>
+auto Valued(ExchangeOutcome outcome, Make value) -> Exchanged<decltype(value(*outcome.reply))> {
+  if (!outcome.good()) return {std::nullopt, std::move(outcome)};
+  auto made = value(*outcome.reply);
+  return {std::move(made), std::move(outcome)};
+}
+
+Written Done(ExchangeOutcome outcome) {
+  return Valued(std::move(outcome), [](const RtuReply&) { return std::monostate{}; });
 }
 
 // The value's high byte is always 0 and its low byte the low 8 bits of the value.
-bool WriteRegister(CommHandle port, int address, std::uint8_t reg, int value) {
-  return RtuExchange(port, {LowByte(address), kWriteSingle, 0, reg, 0, LowByte(value)}, kWriteReply,
-                     kReplyWaitMs)
-      .has_value();
+Written WriteRegister(CommHandle port, int address, std::uint8_t reg, int value) {
+  return Done(RtuExchange(port, {LowByte(address), kWriteSingle, 0, reg, 0, LowByte(value)},
+                          kWriteReply, kReplyWaitMs));
 }
 
 }  // namespace
@@ -44,40 +49,41 @@ int BaudCode(int baudRate) {
   return code == kBaudRates.end() ? -1 : static_cast<int>(code - kBaudRates.begin());
 }
 
-std::optional<DetectorStatus> ReadStatus(CommHandle port, int address) {
-  auto reply = ReadRegisters(port, address, reg::kLeakState, 2, kReplyWaitMs);
-  if (!reply) return std::nullopt;
-  return DetectorStatus{(reply->Register(0) & 0x01) != 0, reply->Register(1)};
+Exchanged<DetectorStatus> ReadStatus(CommHandle port, int address) {
+  return Valued(ReadRegisters(port, address, reg::kLeakState, 2, kReplyWaitMs),
+                [](const RtuReply& reply) {
+                  return DetectorStatus{(reply.Register(0) & 0x01) != 0, reply.Register(1)};
+                });
 }
 
-std::optional<float> ReadVoltage(CommHandle port, int address) {
-  auto value = ReadRegister(port, address, reg::kVoltage);
-  if (!value) return std::nullopt;
-  return static_cast<float>(*value * 0.1);  // kept in single precision
+Exchanged<float> ReadVoltage(CommHandle port, int address) {
+  // Kept in single precision.
+  return Valued(ReadRegisters(port, address, reg::kVoltage, 1, kReplyWaitMs),
+                [](const RtuReply& reply) { return static_cast<float>(reply.Register(0) * 0.1); });
 }
 
-std::optional<double> ReadVersion(CommHandle port, int address) {
-  auto value = ReadRegister(port, address, reg::kVersion);
-  if (!value) return std::nullopt;
-  return *value * 0.1;
+Exchanged<double> ReadVersion(CommHandle port, int address) {
+  return Valued(ReadRegisters(port, address, reg::kVersion, 1, kReplyWaitMs),
+                [](const RtuReply& reply) { return reply.Register(0) * 0.1; });
 }
 
-std::optional<std::uint16_t> ReadSensitivity(CommHandle port, int address) {
-  return ReadRegister(port, address, reg::kSensitivity);
+Exchanged<std::uint16_t> ReadSensitivity(CommHandle port, int address) {
+  return Valued(ReadRegisters(port, address, reg::kSensitivity, 1, kReplyWaitMs),
+                [](const RtuReply& reply) { return reply.Register(0); });
 }
 
-bool WriteSensitivity(CommHandle port, int address, int value) {
+Written WriteSensitivity(CommHandle port, int address, int value) {
   return WriteRegister(port, address, reg::kSensitivity, value);
 }
 
-bool WriteAddress(CommHandle port, int address, int newAddress) {
+Written WriteAddress(CommHandle port, int address, int newAddress) {
   return WriteRegister(port, address, reg::kSlaveAddress, newAddress);
 }
 
-bool WriteBaudCode(CommHandle port, int address, int code) {
+Written WriteBaudCode(CommHandle port, int address, int code) {
   return WriteRegister(port, address, reg::kBaudCode, code);
 }
 
-bool ProbeAddress(CommHandle port, int address, unsigned waitMs) {
-  return ReadRegisters(port, address, reg::kVoltage, 1, waitMs).has_value();
+Written ProbeAddress(CommHandle port, int address, unsigned waitMs) {
+  return Done(ReadRegisters(port, address, reg::kVoltage, 1, waitMs));
 }

@@ -6,8 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <variant>
 
-#include "serial/comm_port.h"
+#include "serial/rtu.h"
 
 namespace reg {
 inline constexpr std::uint8_t kLeakState = 0;    // bit 0 of the low byte: 1 leak, 0 normal
@@ -31,17 +32,30 @@ struct DetectorStatus {
   std::uint16_t alarmType = 0;  // the whole of register 1
 };
 
-std::optional<DetectorStatus> ReadStatus(CommHandle port, int address);
-std::optional<float> ReadVoltage(CommHandle port, int address);  // volts
-std::optional<double> ReadVersion(CommHandle port, int address);
-std::optional<std::uint16_t> ReadSensitivity(CommHandle port, int address);
-bool WriteSensitivity(CommHandle port, int address, int value);
-bool WriteAddress(CommHandle port, int address, int newAddress);
-bool WriteBaudCode(CommHandle port, int address, int code);
+// What an operation gives: its value when the exchange was good, and how the exchange went.
+template <typename Value>
+struct Exchanged {
+  std::optional<Value> value;
+  ExchangeOutcome outcome;
+
+  explicit operator bool() const { return value.has_value(); }
+  const Value& operator*() const { return *value; }
+  const Value* operator->() const { return &*value; }
+};
+// A write has no value: it is done when its reply is good.
+using Written = Exchanged<std::monostate>;
+
+Exchanged<DetectorStatus> ReadStatus(CommHandle port, int address);
+Exchanged<float> ReadVoltage(CommHandle port, int address);  // volts
+Exchanged<double> ReadVersion(CommHandle port, int address);
+Exchanged<std::uint16_t> ReadSensitivity(CommHandle port, int address);
+Written WriteSensitivity(CommHandle port, int address, int value);
+Written WriteAddress(CommHandle port, int address, int newAddress);
+Written WriteBaudCode(CommHandle port, int address, int code);
 // The window's search waits this long for each probe's reply.
 inline constexpr unsigned kProbeWaitMs = 500;
 // In factory mode the voltage is read this long after each good status poll.
 inline constexpr auto kPauseBeforeVoltage = std::chrono::milliseconds(500);
 
 // Reads the voltage register with a `waitMs` wait: did a valid reply come back?
-bool ProbeAddress(CommHandle port, int address, unsigned waitMs = kProbeWaitMs);
+Written ProbeAddress(CommHandle port, int address, unsigned waitMs = kProbeWaitMs);

@@ -1,23 +1,17 @@
 #include "device/held_port.h"
 
-bool HeldPort::Open(int portNumber, const std::string& path, int baudRate) {
-  portNumber_ = portNumber;
+bool HeldPort::Open(const ResolvedPort& port, int baudRate) {
+  port_ = port;
   baudRate_ = baudRate;
-  followLink_ = path.empty() && CommPortLinked(portNumber);
-  device_ = path.empty() ? CommPortDevice(portNumber) : path;
   gone_ = false;
-  handle_ = path.empty() ? OpenCommPort(portNumber, baudRate) : OpenCommDevice(path, baudRate);
+  handle_ = OpenResolvedPort(port_, baudRate);
   return static_cast<bool>(handle_);
-}
-
-CommHandle HeldPort::Reopen() const {
-  if (followLink_) return OpenCommPort(portNumber_, baudRate_);
-  return device_.empty() ? CommHandle() : OpenCommDevice(device_, baudRate_);
 }
 
 CommHandle HeldPort::ForPoll() {
   if (gone_) {
-    const CommHandle reopened = Reopen();
+    const CommHandle reopened = ReopenResolvedPort(port_, baudRate_);
+    reopenRefusal_ = LastCommError();
     if (!reopened) return CommHandle();
     handle_ = reopened;
     gone_ = false;
@@ -35,4 +29,14 @@ bool HeldPort::CheckLine() {
 void HeldPort::Close() {
   CloseCommPort(handle_);
   gone_ = false;
+}
+
+ExchangeOutcome HeldPort::WhyNotOpen() const {
+  ExchangeOutcome outcome;
+  // A device that is still missing is the line still gone; anything else refused it.
+  const bool missing = reopenRefusal_.kind == CommErrorKind::kNotFound ||
+                       reopenRefusal_.kind == CommErrorKind::kNone;
+  outcome.result = missing ? ExchangeResult::kLineGone : ExchangeResult::kNotOpen;
+  if (!missing) outcome.refusal = reopenRefusal_;
+  return outcome;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "device/exchange_texts.h"
 #include "res/tip_texts.h"
 #include "ui/number_text.h"
 
@@ -31,37 +32,13 @@ void AddLine(std::string& text, std::string_view line) {
 
 }  // namespace
 
-std::string FailureCause(const ExchangeOutcome& outcome) {
-  switch (outcome.result) {
-    case ExchangeResult::kGood:
-      return {};
-    case ExchangeResult::kNoReply:
-      return std::string(tip::kNoReply);
-    case ExchangeResult::kShort:
-      return std::string(tip::kShortReply);
-    case ExchangeResult::kTooLong:
-      return std::string(tip::kLongReply);
-    case ExchangeResult::kBadCrc:
-      return std::string(tip::kBadCrc);
-    case ExchangeResult::kException:
-      return FormatText(tip::kExceptionFormat, int{outcome.exceptionCode});
-    case ExchangeResult::kEcho:
-      return std::string(tip::kEcho);
-    case ExchangeResult::kWrongEcho:
-      return std::string(tip::kWrongEcho);
-    case ExchangeResult::kLineGone:
-      return std::string(tip::kLineGone);
-  }
-  return {};
-}
-
 void PollRecord::Good(Clock::time_point at) {
   lastGood_ = at;
   failedSinceGood_ = 0;
 }
 
 void PollRecord::Failed(const ExchangeOutcome& outcome, Clock::time_point at) {
-  const std::string cause = FailureCause(outcome);
+  const std::string cause = WindowCause(outcome);
   auto known = std::ranges::find(causes_, cause, &std::pair<std::string, std::uint64_t>::first);
   if (known == causes_.end()) {
     causes_.emplace_back(cause, 1);

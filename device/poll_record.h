@@ -41,6 +41,3 @@ class PollRecord {
   std::optional<Clock::time_point> lastGood_;
   std::uint64_t failedSinceGood_ = 0;
 };
-
-// The cause of a failed exchange in the window's words.
-std::string FailureCause(const ExchangeOutcome& outcome);

@@ -23,7 +23,15 @@ inline constexpr std::string_view kBadCrc = "CRC 校验错误";
 inline constexpr const char* kExceptionFormat = "检测器拒绝了请求（异常码 %d）";
 inline constexpr std::string_view kEcho = "收到的是请求本身的回显（适配器回显发送的数据）";
 inline constexpr std::string_view kWrongEcho = "回显与请求不符";
+inline constexpr const char* kWrongAddressFormat = "应答来自其他地址（%d）";
+inline constexpr std::string_view kWrongFunction = "应答的功能码与请求不符";
+inline constexpr std::string_view kWrongByteCount = "应答的字节数与请求不符";
+inline constexpr std::string_view kWrongConfirmation = "检测器确认的寄存器或数值与写入的不同";
 inline constexpr std::string_view kLineGone = "串口已断开（适配器被拔出？），每次轮询时重新打开";
+inline constexpr std::string_view kReopenBusy = "串口断开后重新打开时已被其他程序占用";
+inline constexpr std::string_view kReopenForbidden = "串口断开后重新打开时无权打开";
+inline constexpr std::string_view kReopenReplaced = "设备名已被另一个适配器占用，不是原来的串口";
+inline constexpr std::string_view kReopenFailed = "串口断开后无法重新打开";
 
 // The failure counter.
 inline constexpr const char* kFailedPollsFormat = "开始采集以来轮询失败 %s 次：";

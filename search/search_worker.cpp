@@ -19,19 +19,21 @@ constexpr int kLastAddress = 255;
 
 enum class Probe { kAnswered, kSilent, kNoPort };
 
-Probe ProbeOnce(const PortOpener& openPort, int address, int baudRate, unsigned waitMs) {
+Probe ProbeOnce(const SearchWindow& window, const PortOpener& openPort, int address, int baudRate,
+                unsigned waitMs) {
   const CommHandle port = openPort(g_searchPortNumber, baudRate);
   if (!port) return Probe::kNoPort;
-  const bool answered = ProbeAddress(port, address, waitMs);
+  const Written answer = ProbeAddress(port, address, waitMs);
   CloseCommPort(port);
-  return answered ? Probe::kAnswered : Probe::kSilent;
+  if (window.probed) window.probed(answer.outcome);
+  return answer ? Probe::kAnswered : Probe::kSilent;
 }
 
 }  // namespace
 
 PortOpener OpenDeviceOfPort(int portNumber) {
-  return [device = CommPortDevice(portNumber)](int, int baudRate) {
-    return device.empty() ? CommHandle() : OpenCommDevice(device, baudRate);
+  return [port = ResolveCommPort(portNumber)](int, int baudRate) {
+    return OpenResolvedPort(port, baudRate);
   };
 }
 
@@ -44,7 +46,7 @@ SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort,
       if (g_searchRateEnabled[rate] != 1) continue;
       if (g_searchActive == 0) return SearchEnd::kStopped;
       g_searchBaud = kBaudRates[rate];
-      switch (ProbeOnce(openPort, address, g_searchBaud, scope.probeWaitMs)) {
+      switch (ProbeOnce(window, openPort, address, g_searchBaud, scope.probeWaitMs)) {
         case Probe::kNoPort:
           window.messageBox(text::kSearchPortTrouble);
           return SearchEnd::kPortTrouble;

@@ -38,6 +38,8 @@ struct SearchWindow {
   std::function<bool(int message)> send;
   // A modal box; returns when dismissed.
   std::function<void(std::string_view text)> messageBox;
+  // How each probe went, told before its report; may be empty.
+  std::function<void(const ExchangeOutcome& outcome)> probed = {};
 };
 
 // Opens the port for one probe: OpenCommPort, or an in-memory line in tests.
@@ -45,7 +47,7 @@ using PortOpener = std::function<CommHandle(int portNumber, int baudRate)>;
 
 // Opens, for every probe, the device that COM n named when the search started, so that a
 // link that goes away mid-scan makes a port failure instead of COM n falling through to
-// another device of the machine.
+// another device of the machine, and another device that takes the name is refused.
 PortOpener OpenDeviceOfPort(int portNumber);
 
 // How far a scan goes. The window's search stops at the first find and waits 500 ms a probe;

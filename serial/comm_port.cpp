@@ -1,94 +1,19 @@
 #include "serial/comm_port.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <thread>
 
 #include "serial/comm_port_backend.h"
+#include "serial/frame_observer.h"
+#include "serial/port_table.h"
 
 CommHandle g_commHandle;
 
 namespace {
 
-// How the exchanges on a port treat its line; see SetCommLocalEcho and
-// SetCommSilenceEndsWait.
-struct LineHabits {
-  bool echoes = false;
-  bool silenceEndsWait = false;
-};
-
-// Open ports by handle. Lookups hand out shared ownership, so a close on one thread never
-// frees a line another thread is still inside.
-class PortTable {
- public:
-  CommHandle Add(std::unique_ptr<CommPort> port) {
-    std::lock_guard lock(mutex_);
-    if (++lastId_ == 0) ++lastId_;  // never hand out the null handle, even after wrapping
-    ports_.emplace(lastId_, Entry{std::move(port), LineHabits{}});
-    return CommHandle(lastId_);
-  }
-  std::shared_ptr<CommPort> Find(CommHandle handle) {
-    std::lock_guard lock(mutex_);
-    auto it = ports_.find(handle.id());
-    return it == ports_.end() ? nullptr : it->second.port;
-  }
-  void Remove(CommHandle handle) {
-    std::shared_ptr<CommPort> closing;  // destroyed outside the lock
-    std::lock_guard lock(mutex_);
-    if (auto it = ports_.find(handle.id()); it != ports_.end()) {
-      closing = std::move(it->second.port);
-      ports_.erase(it);
-    }
-  }
-  template <typename Change>
-  void ChangeHabits(CommHandle handle, Change change) {
-    std::lock_guard lock(mutex_);
-    if (auto it = ports_.find(handle.id()); it != ports_.end()) change(it->second.habits);
-  }
-  LineHabits Habits(CommHandle handle) {
-    std::lock_guard lock(mutex_);
-    auto it = ports_.find(handle.id());
-    return it == ports_.end() ? LineHabits{} : it->second.habits;
-  }
-
- private:
-  struct Entry {
-    std::shared_ptr<CommPort> port;
-    LineHabits habits;
-  };
-  std::mutex mutex_;
-  std::uint32_t lastId_ = 0;
-  std::map<std::uint32_t, Entry> ports_;
-};
-
-// The frame observer. The flag keeps the unobserved path to one atomic load.
-class FrameTrace {
- public:
-  void Set(FrameObserver observer) {
-    std::lock_guard lock(mutex_);
-    observer_ = std::move(observer);
-    observing_ = static_cast<bool>(observer_);
-  }
-  void Tell(CommHandle port, FrameDirection direction, std::span<const std::uint8_t> bytes,
-            std::chrono::steady_clock::time_point at) {
-    if (!observing_.load(std::memory_order_relaxed)) return;
-    const FrameEvent event{port, direction, bytes, at};
-    std::lock_guard lock(mutex_);
-    if (observer_) observer_(event);
-  }
-
- private:
-  std::atomic<bool> observing_ = false;
-  std::mutex mutex_;
-  FrameObserver observer_;
-};
-
-FrameTrace& Trace() {
-  static FrameTrace trace;
-  return trace;
-}
+// More than any reply and its echo: a line that keeps talking is not drained for ever.
+constexpr std::size_t kMostStaleBytes = 256;
 
 std::chrono::steady_clock::time_point& ThreadIoTime() {
   thread_local std::chrono::steady_clock::time_point at;
@@ -98,11 +23,6 @@ std::chrono::steady_clock::time_point& ThreadIoTime() {
 // When this thread's write or read returned, before any observer ran.
 std::chrono::steady_clock::time_point NoteIoTime() {
   return ThreadIoTime() = std::chrono::steady_clock::now();
-}
-
-PortTable& Ports() {
-  static PortTable table;
-  return table;
 }
 
 CommError& ThreadCommError() {
@@ -160,12 +80,61 @@ CommHandle OpenCommPort(int portNumber, int baudRate) {
   return OpenCommDevice(path, baudRate);
 }
 
+ResolvedPort ResolveCommPort(int portNumber) {
+  ResolvedPort port = ResolveCommDevice(PlatformPortPath(portNumber));
+  port.portNumber = portNumber;
+  if (const auto link = PlatformPortLink(portNumber)) {
+    port.linked = true;
+    port.linkIdentity = link->identity;
+  }
+  return port;
+}
+
+ResolvedPort ResolveCommDevice(const std::string& path) {
+  return {.device = path, .identity = path.empty() ? std::string() : PlatformDeviceIdentity(path)};
+}
+
+CommHandle OpenResolvedPort(const ResolvedPort& port, int baudRate) {
+  if (port.device.empty()) {
+    SetLastCommError(CommErrorKind::kNotFound,
+                     "no serial device for COM" + std::to_string(port.portNumber));
+    return CommHandle();
+  }
+  if (!port.identity.empty()) {
+    const std::string now = PlatformDeviceIdentity(port.device);
+    if (!now.empty() && now != port.identity) {
+      SetLastCommError(CommError{.kind = CommErrorKind::kReplaced,
+                                 .message = "another device is now " + port.device,
+                                 .device = port.device});
+      return CommHandle();
+    }
+  }
+  return OpenCommDevice(port.device, baudRate);
+}
+
+CommHandle ReopenResolvedPort(ResolvedPort& port, int baudRate) {
+  if (port.linked) {
+    const auto link = PlatformPortLink(port.portNumber);
+    if (!link) {
+      SetLastCommError(CommErrorKind::kNotFound,
+                       "the link com" + std::to_string(port.portNumber) + " is gone");
+      return CommHandle();
+    }
+    // A link the user made anew names COM n's device from now on, the adapter's new name
+    // say; the link that was there all along still names the device it did, or none.
+    if (link->identity != port.linkIdentity) {
+      port = ResolveCommPort(port.portNumber);
+    }
+  }
+  return OpenResolvedPort(port, baudRate);
+}
+
 std::string CommPortDevice(int portNumber) {
   return PlatformPortPath(portNumber);
 }
 
 bool CommPortLinked(int portNumber) {
-  return PlatformPortLinked(portNumber);
+  return PlatformPortLink(portNumber).has_value();
 }
 
 CommHandle AdoptCommPort(std::unique_ptr<CommPort> port) {
@@ -179,15 +148,27 @@ void CloseCommPort(CommHandle handle) {
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t written = port ? port->Write(bytes) : 0;
-  Trace().Tell(handle, FrameDirection::kSent, bytes.first(written), NoteIoTime());
+  TellFrameObserver(handle, FrameDirection::kSent, bytes.first(written), NoteIoTime());
   return written;
 }
 
 std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t read = port ? port->Read(bytes) : 0;
-  Trace().Tell(handle, FrameDirection::kReceived, bytes.first(read), NoteIoTime());
+  TellFrameObserver(handle, FrameDirection::kReceived, bytes.first(read), NoteIoTime());
   return read;
+}
+
+std::vector<std::uint8_t> DiscardQueuedInput(CommHandle handle) {
+  auto port = Ports().Find(handle);
+  std::vector<std::uint8_t> stale;
+  if (!port) return stale;
+  // Only what is queued already: the read returns at once, whatever its time-outs.
+  const std::size_t queued = std::min<std::size_t>(port->QueuedInput(), kMostStaleBytes);
+  if (queued == 0) return stale;
+  stale.resize(queued);
+  stale.resize(ReadComm(handle, stale));
+  return stale;
 }
 
 bool CommLineGone(CommHandle handle) {
@@ -215,22 +196,24 @@ std::chrono::steady_clock::time_point LastCommIoTime() {
   return ThreadIoTime();
 }
 
-void SetFrameObserver(FrameObserver observer) {
-  Trace().Set(std::move(observer));
+InputWait WaitForInputTimed(CommHandle handle, std::uint16_t count, unsigned timeoutMs) {
+  InputWait wait;
+  auto port = Ports().Find(handle);
+  if (!port) return wait;
+  const std::uint32_t start = port->TickCount();
+  do {
+    // The count is taken before the pause, as the driver's status query would give it.
+    const unsigned queued = port->QueuedInput();
+    if (queued > wait.queued) wait.lastArrival = std::chrono::steady_clock::now();
+    wait.queued = queued;
+    // A line that is gone brings nothing more: its exchange fails now, not at the time-out.
+    if (port->LineGone()) return wait;
+    port->Sleep(2);
+    if (queued >= count) return wait;
+  } while (port->TickCount() - start <= timeoutMs);
+  return wait;
 }
 
 unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs) {
-  auto port = Ports().Find(handle);
-  if (!port) return 0;
-  const std::uint32_t start = port->TickCount();
-  unsigned queued = 0;
-  do {
-    // The count is taken before the pause, as the driver's status query would give it.
-    queued = port->QueuedInput();
-    // A line that is gone brings nothing more: its exchange fails now, not at the time-out.
-    if (port->LineGone()) return queued;
-    port->Sleep(2);
-    if (queued >= count) return queued;
-  } while (port->TickCount() - start <= timeoutMs);
-  return queued;
+  return WaitForInputTimed(handle, count, timeoutMs).queued;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 // An open serial line. The platform backends derive from it, and so can test lines (an
 // in-memory line with a virtual clock), which is why the clock is part of the line.
@@ -53,7 +54,14 @@ class CommHandle {
 extern CommHandle g_commHandle;
 
 // Why the calling thread's last open failed.
-enum class CommErrorKind { kNone, kNotFound, kBusy, kPermission, kConfiguration };
+enum class CommErrorKind {
+  kNone,
+  kNotFound,
+  kBusy,
+  kPermission,
+  kConfiguration,
+  kReplaced,  // the name now belongs to another device than the one chosen
+};
 struct CommError {
   CommErrorKind kind = CommErrorKind::kNone;
   std::string message;   // the operating system's own words, for logs and the command line
@@ -74,6 +82,25 @@ CommError InspectCommPort(int portNumber);
 CommHandle OpenCommPort(int portNumber, int baudRate);
 // The same for a device named by its path (the command-line tool's --device).
 CommHandle OpenCommDevice(const std::string& path, int baudRate);
+// A port as the user chose it, resolved once, so that every later open of it reaches the
+// same device or none: the device it opens, whether a link of the user's named it, and the
+// device's identity where the system knows one.
+struct ResolvedPort {
+  std::string device;          // empty when COM n has none
+  int portNumber = 0;          // COM n; 0 for a device named by its path
+  bool linked = false;         // a link comN of the user's named the device
+  std::string linkIdentity{};  // that link's, to tell it from one made anew
+  std::string identity{};      // the device's; empty when the system tells none
+};
+ResolvedPort ResolveCommPort(int portNumber);
+ResolvedPort ResolveCommDevice(const std::string& path);
+// Opens the resolved device, refused (kReplaced) when another device has taken its name.
+CommHandle OpenResolvedPort(const ResolvedPort& port, int baudRate);
+// Opens it again after its line went. A linked COM number follows its link: missing while
+// the link is, the device it names once pointed elsewhere; otherwise, and for anything else,
+// it is the same device or none.
+CommHandle ReopenResolvedPort(ResolvedPort& port, int baudRate);
+
 // The device COM n opens on this machine, for display; empty when there is none.
 std::string CommPortDevice(int portNumber);
 // Whether a link of the user's names COM n, rather than the list of the devices present
@@ -96,6 +123,10 @@ bool CommLineGone(CommHandle handle);
 // WriteFile and ReadFile: the counts written and read, 0 on a null or stale handle.
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes);
 std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes);
+
+// Reads and drops what is already waiting in the input queue (at most a few hundred bytes):
+// bytes that came before a request was sent cannot be its reply. Returns them.
+std::vector<std::uint8_t> DiscardQueuedInput(CommHandle handle);
 
 // Polls the input queue every 2 ms until it holds at least `count` bytes or `timeoutMs`
 // has passed (at least one pass always runs). Returns the queue count of the last pass,

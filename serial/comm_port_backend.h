@@ -3,13 +3,21 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/comm_port.h"
 
 // The device path COM n maps to on this platform ("\\.\COM%d" on Windows); empty if none.
 std::string PlatformPortPath(int portNumber);
-bool PlatformPortLinked(int portNumber);
+// A link of the user's that names the device for COM n (never the device list).
+struct PortLink {
+  std::string target;
+  std::string identity;  // tells this link from one made anew in its place
+};
+std::optional<PortLink> PlatformPortLink(int portNumber);
+// What tells the device at `path` from another that takes its name; empty when unknown.
+std::string PlatformDeviceIdentity(const std::string& path);
 
 // Opens and configures the device; on failure returns null after SetLastCommError.
 std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate);
@@ -20,6 +28,14 @@ void SetLastCommError(CommError error);
 // When the calling thread's last WriteComm or ReadComm returned, not counting the time a
 // frame observer took: what reply times are measured with.
 std::chrono::steady_clock::time_point LastCommIoTime();
+
+// WaitForInput, telling also when the queue was last seen to grow: when the last of the
+// bytes it counts arrived, to within one 2 ms pass.
+struct InputWait {
+  unsigned queued = 0;
+  std::optional<std::chrono::steady_clock::time_point> lastArrival;
+};
+InputWait WaitForInputTimed(CommHandle handle, std::uint16_t count, unsigned timeoutMs);
 
 // InspectCommPort for a device path.
 CommError InspectPlatformPort(const std::string& path);

@@ -114,8 +114,13 @@ std::string PlatformPortPath(int portNumber) {
   return path;
 }
 
-bool PlatformPortLinked(int) {
-  return false;
+// COM n is the system's own name, and the system tells no identity behind it.
+std::optional<PortLink> PlatformPortLink(int) {
+  return std::nullopt;
+}
+
+std::string PlatformDeviceIdentity(const std::string&) {
+  return {};
 }
 
 std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate) {

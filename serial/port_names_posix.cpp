@@ -1,5 +1,7 @@
 #include "serial/port_names_posix.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <utility>
 
 #include "serial/comm_port_backend.h"
+#include "serial/device_identity_posix.h"
 
 namespace fs = std::filesystem;
 
@@ -34,15 +37,22 @@ std::optional<unsigned> DeviceNumber(std::string_view name, std::string_view pre
 
 // The device the link `comN` names. A dangling link still counts: the open then fails naming
 // the missing device, rather than COM n silently becoming some other device.
-std::optional<std::string> LinkedDevice(int portNumber) {
+std::optional<PortLink> LinkOf(int portNumber) {
   const fs::path folder = PortLinksFolder();
   if (folder.empty()) return std::nullopt;
   const fs::path link = folder / ("com" + std::to_string(portNumber));
+  struct stat info {};
+  if (::lstat(link.c_str(), &info) != 0) return std::nullopt;
+  // A link made anew gets another inode, and its change time moves on.
+  const std::string identity = std::to_string(info.st_ino) + "@" +
+                               std::to_string(info.st_ctim.tv_sec) + "." +
+                               std::to_string(info.st_ctim.tv_nsec);
   std::error_code error;
-  if (!fs::exists(fs::symlink_status(link, error))) return std::nullopt;
-  if (const fs::path device = fs::canonical(link, error); !error) return device.string();
+  if (const fs::path device = fs::canonical(link, error); !error) {
+    return PortLink{device.string(), identity};
+  }
   const fs::path target = fs::read_symlink(link, error);
-  return error ? link.string() : (folder / target).lexically_normal().string();
+  return PortLink{error ? link.string() : (folder / target).lexically_normal().string(), identity};
 }
 
 // Where the serial devices are looked for: /dev, unless KL395_DEVICE_DIR names another folder.
@@ -99,13 +109,17 @@ std::vector<std::string> OrderSerialDevices(
   return ordered;
 }
 
-bool PlatformPortLinked(int portNumber) {
-  return LinkedDevice(portNumber).has_value();
+std::optional<PortLink> PlatformPortLink(int portNumber) {
+  return LinkOf(portNumber);
+}
+
+std::string PlatformDeviceIdentity(const std::string& path) {
+  return DeviceIdentity(path);
 }
 
 std::string PlatformPortPath(int portNumber) {
   if (portNumber < 1) return {};
-  if (auto linked = LinkedDevice(portNumber)) return *linked;
+  if (auto link = LinkOf(portNumber)) return link->target;
   const fs::path folder = DeviceFolder();
   const auto devices = OrderSerialDevices(DeviceNames(folder), OnBoardPortHasHardware);
   const auto index = static_cast<std::size_t>(portNumber - 1);

@@ -46,6 +46,8 @@ constexpr std::array<std::uint8_t, 256> kCrcLowTable = {
 };
 
 constexpr std::size_t kExceptionReply = 5;
+constexpr std::uint8_t kExceptionBit = 0x80;
+constexpr std::uint8_t kReadHolding = 0x03;
 
 bool CrcMatches(std::span<const std::uint8_t> frame) {
   const std::size_t body = frame.size() - 2;
@@ -66,13 +68,27 @@ bool BeginsWithRequest(std::span<const std::uint8_t> request, std::span<const st
                     request.begin());
 }
 
-bool IsExceptionReply(std::span<const std::uint8_t> read) {
-  return read.size() == kExceptionReply && (read[1] & 0x80) != 0 && CrcMatches(read);
+bool IsExceptionFrame(std::span<const std::uint8_t> read) {
+  return read.size() == kExceptionReply && (read[1] & kExceptionBit) != 0 && CrcMatches(read);
 }
 
-ExchangeOutcome& ThreadOutcome() {
-  thread_local ExchangeOutcome outcome;
-  return outcome;
+// Whether a well-formed frame answers the request: the slave asked, the function asked (or,
+// for an exception, its exception form), and what the function's reply carries back.
+ExchangeResult Answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> frame) {
+  if (frame[0] != request[0]) return ExchangeResult::kWrongAddress;
+  if (IsExceptionFrame(frame)) {
+    return frame[1] == (request[1] | kExceptionBit) ? ExchangeResult::kException
+                                                    : ExchangeResult::kWrongFunction;
+  }
+  if (frame[1] != request[1]) return ExchangeResult::kWrongFunction;
+  if (request[1] == kReadHolding) {
+    const unsigned registers = static_cast<unsigned>(request[4] << 8 | request[5]);
+    return frame[2] == 2 * registers ? ExchangeResult::kGood : ExchangeResult::kWrongByteCount;
+  }
+  // A write's reply repeats its register and value.
+  return std::equal(request.begin() + 2, request.begin() + 6, frame.begin() + 2)
+             ? ExchangeResult::kGood
+             : ExchangeResult::kWrongConfirmation;
 }
 
 // Reads what the adapter echoed of the request; false, with the outcome set, when it was
@@ -86,6 +102,13 @@ bool TakeEcho(CommHandle port, const RtuRequest& request, unsigned waitMs,
   if (got == request.size() && echo == request) return true;
   outcome.result = got == 0 ? ExchangeResult::kNoReply : ExchangeResult::kWrongEcho;
   return false;
+}
+
+// When the last byte read arrived: during the wait, when the queue last grew; after it,
+// when the read returned.
+std::chrono::steady_clock::time_point LastArrival(const InputWait& wait, std::size_t read,
+                                                  std::chrono::steady_clock::time_point readEnd) {
+  return read > wait.queued || !wait.lastArrival ? readEnd : *wait.lastArrival;
 }
 
 }  // namespace
@@ -121,53 +144,49 @@ bool IsGoodRtuReply(std::span<const std::uint8_t> read, std::size_t expectedLeng
 ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
                                 std::span<const std::uint8_t> read, std::size_t expectedLength,
                                 unsigned queuedCount) {
-  if (IsGoodRtuReply(read, expectedLength, queuedCount)) return ExchangeResult::kGood;
+  if (IsGoodRtuReply(read, expectedLength, queuedCount)) return Answers(request, read);
   if (read.empty()) return ExchangeResult::kNoReply;
   if (BeginsWithRequest(request, read, expectedLength, queuedCount)) return ExchangeResult::kEcho;
-  if (IsExceptionReply(read)) return ExchangeResult::kException;
+  if (IsExceptionFrame(read)) return Answers(request, read);
   if (queuedCount > expectedLength) return ExchangeResult::kTooLong;
   if (read.size() < expectedLength || queuedCount < expectedLength) return ExchangeResult::kShort;
   return ExchangeResult::kBadCrc;
 }
 
-std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
-                                    std::size_t replyLength, unsigned waitMs) {
-  ExchangeOutcome& outcome = ThreadOutcome();
-  outcome = ExchangeOutcome{};
+ExchangeOutcome RtuExchange(CommHandle port, const RtuRequestHead& head, std::size_t replyLength,
+                            unsigned waitMs) {
+  ExchangeOutcome outcome;
   outcome.expected = replyLength;
   outcome.waitMs = waitMs;
-  if (replyLength > kMaxRtuReply) return std::nullopt;
+  if (replyLength > kMaxRtuReply) return outcome;
   const RtuRequest request = BuildRtuRequest(head);
+  outcome.stale = DiscardQueuedInput(port);
   outcome.sent.assign(request.begin(), request.end());
   WriteComm(port, request);
   const auto written = LastCommIoTime();
   if (CommLocalEcho(port) && !TakeEcho(port, request, waitMs, outcome)) {
     if (CommLineGone(port)) outcome.result = ExchangeResult::kLineGone;
-    return std::nullopt;
+    return outcome;
   }
 
-  const unsigned queued = WaitForInput(port, static_cast<std::uint16_t>(replyLength), waitMs);
+  const InputWait wait = WaitForInputTimed(port, static_cast<std::uint16_t>(replyLength), waitMs);
   RtuReply reply;
   // Read even after a time-out: the port's read time-outs end it.
-  if (queued > 0 || !CommSilenceEndsWait(port)) {
+  if (wait.queued > 0 || !CommSilenceEndsWait(port)) {
     reply.length = ReadComm(port, std::span(reply.bytes).first(replyLength));
   }
   const auto read = std::span(reply.bytes).first(reply.length);
-  outcome.queued = queued;
+  outcome.queued = wait.queued;
   outcome.received.insert(outcome.received.end(), read.begin(), read.end());
-  if (!outcome.received.empty()) {
-    outcome.replyTime =
-        std::chrono::duration_cast<std::chrono::milliseconds>(LastCommIoTime() - written);
+  if (!read.empty()) {
+    outcome.replyTime = std::chrono::duration_cast<std::chrono::milliseconds>(
+        LastArrival(wait, read.size(), LastCommIoTime()) - written);
   }
   outcome.result = CommLineGone(port) ? ExchangeResult::kLineGone
-                                      : ClassifyRtuReply(request, read, replyLength, queued);
+                                      : ClassifyRtuReply(request, read, replyLength, wait.queued);
   if (outcome.result == ExchangeResult::kException) outcome.exceptionCode = read[2];
-  if (!outcome.good()) return std::nullopt;
-  return reply;
-}
-
-const ExchangeOutcome& LastExchangeOutcome() {
-  return ThreadOutcome();
+  if (outcome.good()) outcome.reply = reply;
+  return outcome;
 }
 
 std::string HexBytes(std::span<const std::uint8_t> bytes) {

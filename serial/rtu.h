@@ -33,57 +33,61 @@ struct RtuReply {
   }
 };
 
-// A reply is good only when the queue held exactly the expected length, that many bytes
-// were read, and the CRC over all but the last two matches them. Address, function code
-// and echoed values are not compared with the request.
+// The frame test: a reply is well formed only when the queue held exactly the expected
+// length, that many bytes were read, and the CRC over all but the last two matches them.
 bool IsGoodRtuReply(std::span<const std::uint8_t> read, std::size_t expectedLength,
                     unsigned queuedCount);
 
-// Why an exchange failed. The verdict is IsGoodRtuReply's alone; the rest only names the
-// failure, for people looking for its cause.
+// Why an exchange failed, or that it did not.
 enum class ExchangeResult {
   kGood,
-  kNoReply,    // nothing came
-  kShort,      // fewer bytes than the reply's length came in time
-  kTooLong,    // more bytes than the reply's length were queued
-  kBadCrc,     // the right length, a wrong CRC
-  kException,  // a 5-byte exception reply: the function code's top bit set, a good CRC
-  kEcho,       // what came begins with the request itself: an adapter that echoes
-  kWrongEcho,  // with local echo expected, what came first was not the request
-  kLineGone,   // the system reported the line gone: a hang-up, an adapter pulled
+  kNoReply,            // nothing came
+  kShort,              // fewer bytes than the reply's length came in time
+  kTooLong,            // more bytes than the reply's length were queued
+  kBadCrc,             // the right length, a wrong CRC
+  kWrongAddress,       // a well-formed reply from another slave address
+  kWrongFunction,      // a well-formed reply with another function code
+  kWrongByteCount,     // a read's reply whose byte count is not twice the registers asked
+  kWrongConfirmation,  // a write's reply that does not repeat the register and value written
+  kException,          // a 5-byte exception reply to the function asked: top bit set, a good CRC
+  kEcho,               // what came begins with the request itself: an adapter that echoes
+  kWrongEcho,          // with local echo expected, what came first was not the request
+  kLineGone,           // the system reported the line gone: a hang-up, an adapter pulled
+  kNotOpen,  // the line went, and opening it again was refused (see ExchangeOutcome::refusal)
 };
 
 // What one exchange did on the line, and how it ended.
 struct ExchangeOutcome {
   ExchangeResult result = ExchangeResult::kNoReply;
-  std::size_t expected = 0;        // the reply's length
-  unsigned waitMs = 0;             // the wait for it
-  unsigned queued = 0;             // bytes queued when the wait for the reply ended
-  std::uint8_t exceptionCode = 0;  // with kException
+  std::optional<RtuReply> reply;    // with kGood
+  std::size_t expected = 0;         // the reply's length
+  unsigned waitMs = 0;              // the wait for it
+  unsigned queued = 0;              // bytes queued when the wait for the reply ended
+  std::uint8_t exceptionCode = 0;   // with kException
+  std::vector<std::uint8_t> stale;  // left on the line before the request, and discarded
   std::vector<std::uint8_t> sent;
-  std::vector<std::uint8_t> received;  // everything read, an expected echo included
-  // From the end of the write to the end of the read; none when nothing came.
+  std::vector<std::uint8_t> received;  // everything read after it, an expected echo included
+  // From the end of the write to the arrival of the last byte read; none when nothing came.
   std::optional<std::chrono::milliseconds> replyTime;
+  CommError refusal{};  // with kNotOpen: why the line could not be opened again
 
   bool good() const { return result == ExchangeResult::kGood; }
 };
 
-// Names the failure of `read`, the bytes read for `request` when the queue held
-// `queuedCount`; kGood exactly when IsGoodRtuReply accepts them.
+// Judges the bytes read for `request` when the queue held `queuedCount`: kGood exactly when
+// IsGoodRtuReply accepts them and they answer the request (its address, its function, a
+// read's byte count, a write's register and value); otherwise what is wrong with them.
 ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
                                 std::span<const std::uint8_t> read, std::size_t expectedLength,
                                 unsigned queuedCount);
 
-// One attempt: write the request, wait up to `waitMs` for the reply, read exactly
-// `replyLength` bytes, judge them. No retry, no flush before sending. On a port in local-echo
+// One attempt: discard what is already queued, write the request, wait up to `waitMs` for
+// the reply, read exactly `replyLength` bytes, judge them. No retry. On a port in local-echo
 // mode (SetCommLocalEcho) the echo of the request is read and compared first, then the
 // reply is waited for and judged the same way. On a port set so (SetCommSilenceEndsWait), a
 // wait to which nothing came is not followed by the read.
-std::optional<RtuReply> RtuExchange(CommHandle port, const RtuRequestHead& head,
-                                    std::size_t replyLength, unsigned waitMs);
-
-// What the calling thread's last RtuExchange did.
-const ExchangeOutcome& LastExchangeOutcome();
+ExchangeOutcome RtuExchange(CommHandle port, const RtuRequestHead& head, std::size_t replyLength,
+                            unsigned waitMs);
 
 // Bytes as traces show them: "01 03 00 04 00 01 C5 CB".
 std::string HexBytes(std::span<const std::uint8_t> bytes);

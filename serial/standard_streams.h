@@ -3,5 +3,6 @@
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed. A program started with
 // one of them closed would otherwise get it back from the next open, the serial port's, and
-// write its own messages onto the line to the detector. Call first thing in main.
-void ReserveStandardStreams();
+// write its own messages onto the line to the detector. Call first thing in main. Returns
+// whether standard output was one of them: whatever the program writes there goes nowhere.
+bool ReserveStandardStreams();

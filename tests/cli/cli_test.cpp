@@ -364,16 +364,19 @@ TEST_F(CliProgramTest, AResultThatCannotBeWrittenIsAFailure) {
 }
 
 // Started with standard output or error closed, the tool must not get the port in its
-// place and write its messages onto the line to the detector.
+// place and write its messages onto the line to the detector. With standard output closed
+// a result would go nowhere, so nothing is done at all.
 TEST(CliStandardStreams, NothingButTheRequestReachesTheLine) {
   const std::vector<std::uint8_t> request = WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
-  {
+  using Command = std::vector<std::string>;
+  for (const Command& command : {Command{"read-status"}, Command{"set-sensitivity", "1"}}) {
     PtyPair line;
-    CliProcess cli({"--device", line.PortPath(), "read-status"}, CliProcess::kClosed);
-    EXPECT_EQ(line.Receive(request.size(), 10s), request);
-    line.Send(WithCrc({0x01, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02}));
-    EXPECT_EQ(cli.Wait(10s), 0) << cli.error;
-    EXPECT_TRUE(line.Receive(1, 300ms).empty()) << "the result went onto the line";
+    Command arguments = {"--device", line.PortPath()};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    CliProcess cli(arguments, CliProcess::kClosed);
+    EXPECT_EQ(cli.Wait(10s), 4) << cli.error;
+    EXPECT_EQ(cli.error, "kl395-cli: cannot write the result: standard output is closed\n");
+    EXPECT_TRUE(line.Receive(1, 300ms).empty()) << "nothing is done for a result lost";
   }
   {
     PtyPair line;

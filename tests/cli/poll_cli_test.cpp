@@ -674,10 +674,12 @@ TEST(PollRecovery, ALinkedPortThatComesBackIsPolledAgain) {
       return text ? cli.WaitForOutput(event, 20s) : cli.WaitForError(event, 20s);
     };
     ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+    // The link goes first, so that no other terminal can take the pulled one's name while
+    // the link still names it.
+    std::filesystem::remove(ports.Folder() / "com3");
     pulled->Stop(SIGTERM);
     ASSERT_TRUE(waitForEvent(gone)) << cli.output << cli.error;
     ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 2, 20s)) << "polls go on";
-    std::filesystem::remove(ports.Folder() / "com3");
     ports.Link(3, plugged.SlavePath());
     ASSERT_TRUE(waitForEvent(back)) << cli.output << cli.error;
     ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 2, 20s)) << cli.error;

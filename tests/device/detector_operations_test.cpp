@@ -25,10 +25,12 @@ struct WireCase {
   std::size_t replyLength;
 };
 
-// A reply of `length` bytes the exchange accepts (function and values do not matter to it).
-Bytes GoodReply(std::size_t length) {
-  Bytes reply(length - 2, 0x00);
-  reply[0] = 0x01;
+// The reply a detector gives `request`, with zeroed register values: a write's repeats it,
+// a read's carries two bytes a register asked.
+Bytes GoodReply(const Bytes& request) {
+  if (request[1] == 0x06) return request;
+  Bytes reply = {request[0], 0x03, static_cast<std::uint8_t>(2 * request[5])};
+  reply.resize(3 + 2 * request[5], 0x00);
   const std::uint16_t crc = ModbusCrc16(reply.data(), reply.size());
   reply.push_back(static_cast<std::uint8_t>(crc >> 8));
   reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
@@ -38,39 +40,39 @@ Bytes GoodReply(std::size_t length) {
 TEST(DetectorOperationsWire, EachOperationSendsItsRequestAndTakesItsReplyLength) {
   const std::vector<WireCase> cases = {
       {"ReadStatus",
-       [](CommHandle p) { return ReadStatus(p, 1).has_value(); },
+       [](CommHandle p) { return ReadStatus(p, 1).value.has_value(); },
        {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B},
        9},
       {"ReadVoltage",
-       [](CommHandle p) { return ReadVoltage(p, 1).has_value(); },
+       [](CommHandle p) { return ReadVoltage(p, 1).value.has_value(); },
        {0x01, 0x03, 0x00, 0x04, 0x00, 0x01, 0xC5, 0xCB},
        7},
       {"ReadVersion",
-       [](CommHandle p) { return ReadVersion(p, 1).has_value(); },
+       [](CommHandle p) { return ReadVersion(p, 1).value.has_value(); },
        {0x01, 0x03, 0x00, 0x03, 0x00, 0x01, 0x74, 0x0A},
        7},
       {"ReadSensitivity",
-       [](CommHandle p) { return ReadSensitivity(p, 1).has_value(); },
+       [](CommHandle p) { return ReadSensitivity(p, 1).value.has_value(); },
        {0x01, 0x03, 0x00, 0x02, 0x00, 0x01, 0x25, 0xCA},
        7},
       {"WriteSensitivity",
-       [](CommHandle p) { return WriteSensitivity(p, 1, 3); },
+       [](CommHandle p) { return static_cast<bool>(WriteSensitivity(p, 1, 3)); },
        {0x01, 0x06, 0x00, 0x02, 0x00, 0x03, 0x68, 0x0B},
        8},
       {"WriteAddress",
-       [](CommHandle p) { return WriteAddress(p, 1, 255); },
+       [](CommHandle p) { return static_cast<bool>(WriteAddress(p, 1, 255)); },
        {0x01, 0x06, 0x00, 0x08, 0x00, 0xFF, 0x48, 0x48},
        8},
       {"WriteBaudCode",
-       [](CommHandle p) { return WriteBaudCode(p, 1, 4); },
+       [](CommHandle p) { return static_cast<bool>(WriteBaudCode(p, 1, 4)); },
        {0x01, 0x06, 0x00, 0x09, 0x00, 0x04, 0x58, 0x0B},
        8},
       {"ProbeAddress",
-       [](CommHandle p) { return ProbeAddress(p, 1); },
+       [](CommHandle p) { return static_cast<bool>(ProbeAddress(p, 1)); },
        {0x01, 0x03, 0x00, 0x04, 0x00, 0x01, 0xC5, 0xCB},
        7},
       {"address 300 goes out as 44",
-       [](CommHandle p) { return ReadVersion(p, 300).has_value(); },
+       [](CommHandle p) { return ReadVersion(p, 300).value.has_value(); },
        {0x2C, 0x03, 0x00, 0x03, 0x00, 0x01, 0x72, 0x77},
        7},
   };
@@ -81,7 +83,9 @@ TEST(DetectorOperationsWire, EachOperationSendsItsRequestAndTakesItsReplyLength)
     ASSERT_TRUE(port);
     std::jthread detector([&] {
       EXPECT_EQ(pty.Receive(8), c.request);
-      pty.Send(GoodReply(c.replyLength));
+      const Bytes reply = GoodReply(c.request);
+      EXPECT_EQ(reply.size(), c.replyLength);
+      pty.Send(reply);
     });
     EXPECT_TRUE(c.operation(port));
     detector.join();
@@ -122,8 +126,8 @@ class SimulatedDetectorTest : public ::testing::Test {
 };
 
 TEST_F(SimulatedDetectorTest, ReadsEachRegisterWithItsScaling) {
-  EXPECT_EQ(ReadVersion(port_, 1), 1.0);
-  EXPECT_EQ(ReadSensitivity(port_, 1), 2);
+  EXPECT_EQ(ReadVersion(port_, 1).value, 1.0);
+  EXPECT_EQ(ReadSensitivity(port_, 1).value, 2);
   ASSERT_TRUE(ReadVoltage(port_, 1));
   EXPECT_FLOAT_EQ(*ReadVoltage(port_, 1), 12.4f);
   EXPECT_TRUE(ProbeAddress(port_, 1));
@@ -140,12 +144,12 @@ TEST_F(SimulatedDetectorTest, ReadsEachRegisterWithItsScaling) {
   status = ReadStatus(port_, 1);
   ASSERT_TRUE(status);
   EXPECT_TRUE(status->leak);
-  EXPECT_EQ(ReadVersion(port_, 1), 6553.5);
+  EXPECT_EQ(ReadVersion(port_, 1).value, 6553.5);
 }
 
 TEST_F(SimulatedDetectorTest, WritesChangeTheDetector) {
   EXPECT_TRUE(WriteSensitivity(port_, 1, 3));
-  EXPECT_EQ(ReadSensitivity(port_, 1), 3);
+  EXPECT_EQ(ReadSensitivity(port_, 1).value, 3);
 
   EXPECT_TRUE(WriteAddress(port_, 1, 7));
   EXPECT_FALSE(ProbeAddress(port_, 1)) << "the old address no longer answers";

@@ -128,7 +128,7 @@ TEST_F(LibmodbusPeerTest, ReadsEveryRegisterTheWayThePeerServesIt) {
   ASSERT_TRUE(status);
   EXPECT_TRUE(status->leak);
   EXPECT_EQ(status->alarmType, 2);
-  EXPECT_EQ(ReadSensitivity(port_, 1), 3);
+  EXPECT_EQ(ReadSensitivity(port_, 1).value, 3);
   ASSERT_TRUE(ReadVersion(port_, 1));
   EXPECT_DOUBLE_EQ(*ReadVersion(port_, 1), 6553.5);
   ASSERT_TRUE(ReadVoltage(port_, 1));
@@ -149,7 +149,7 @@ TEST_F(LibmodbusPeerTest, OtherSlavesAndUnmappedRegistersFail) {
   EXPECT_FALSE(ProbeAddress(port_, 2));   // the peer keeps quiet for another address
   EXPECT_TRUE(ProbeAddress(port_, 257));  // 257 goes out as 1
   // Ten registers are mapped; a read past them gets an exception reply, which fails.
-  EXPECT_FALSE(RtuExchange(port_, {1, 0x03, 0, 20, 0, 1}, 7, 1000));
+  EXPECT_EQ(RtuExchange(port_, {1, 0x03, 0, 20, 0, 1}, 7, 1000).result, ExchangeResult::kException);
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(MbpollPeerTest, ReadsTheRegisterMapOurOperationsRead) {
 
 TEST_F(MbpollPeerTest, WritesEachSideMakesTheOtherSees) {
   ASSERT_EQ(Mbpoll(Device(), "-a 1 -t 4 -r 2", "1").exitCode, 0);
-  EXPECT_EQ(Ours(9600, [](CommHandle p) { return ReadSensitivity(p, 1); }), 1);
+  EXPECT_EQ(Ours(9600, [](CommHandle p) { return ReadSensitivity(p, 1).value; }), 1);
 
   EXPECT_TRUE(Ours(9600, [](CommHandle p) { return WriteSensitivity(p, 1, 3); }));
   EXPECT_EQ(Mbpoll(Device(), "-a 1 -t 4 -r 2").registers[2], 3);

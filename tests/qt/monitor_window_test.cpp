@@ -109,7 +109,7 @@ TEST_F(QtMonitorWindowTest, AcquisitionRightAfterAStopWaitsForTheSearchsLastRepo
   ASSERT_EQ(searchLine.Receive(8).size(), 8u) << "the probe of address 0";
   Click(IDC_SEARCH_BUTTON);
   Window().Select(IDC_PORT_COMBO, 0);
-  searchLine.Send(std::vector<std::uint8_t>{0x01, 0x03, 0x02, 0x00, 0x0A, 0x38, 0x43});
+  searchLine.Send(std::vector<std::uint8_t>{0x00, 0x03, 0x02, 0x00, 0x0A, 0x05, 0x83});  // from 0
   QString found;
   OnNextModal(&Window(), [&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);

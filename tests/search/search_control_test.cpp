@@ -128,7 +128,7 @@ class StoppedSearchTest : public SearchControlTest {
     EXPECT_EQ(Window().Text(IDC_ADDRESS_EDIT), "0");
   }
 
-  static constexpr std::uint8_t kAnswer[] = {0x01, 0x03, 0x02, 0x00, 0x0A, 0x38, 0x43};
+  static constexpr std::uint8_t kAnswer[] = {0x00, 0x03, 0x02, 0x00, 0x0A, 0x05, 0x83};  // from 0
   PtyPair otherLine_;
 };
 

@@ -198,7 +198,8 @@ TEST_F(SearchWorkerTest, NoRateTickedReportsExhaustionWithoutSendingAnything) {
   EXPECT_EQ(reports_[0].error, text::kSearchExhausted);
 }
 
-TEST_F(SearchWorkerTest, OnlyAGoodSevenByteReplyCountsWhateverItCarries) {
+// A device that answers for every address would otherwise be "found" at the first one.
+TEST_F(SearchWorkerTest, OnlyAReplyThatAnswersTheProbeCounts) {
   TickRates({0, 0, 0, 1, 0});
   MemoryLine line([](std::span<const std::uint8_t> request, int) {
     switch (request[0]) {
@@ -206,15 +207,19 @@ TEST_F(SearchWorkerTest, OnlyAGoodSevenByteReplyCountsWhateverItCarries) {
         return Bytes{0x01, 0x03, 0x02, 0x00, 0x78, 0x00, 0x00};
       case 2:  // a good CRC, one byte too long
         return WithCrc({0x02, 0x03, 0x02, 0x00, 0x78, 0x00});
-      case 3:  // another address, function and byte count, but seven bytes with a good CRC
-        return WithCrc({0x09, 0x04, 0x07, 0x00, 0x01});
+      case 3:  // seven bytes with a good CRC, from another address
+        return WithCrc({0x09, 0x03, 0x02, 0x00, 0x01});
+      case 4:  // the right address, another function
+        return WithCrc({0x04, 0x04, 0x02, 0x00, 0x01});
+      case 5:
+        return WithCrc({0x05, 0x03, 0x02, 0x00, 0x78});
       default:
         return Bytes();
     }
   });
   EXPECT_EQ(Scan(line), SearchEnd::kFound);
-  EXPECT_EQ(line.Requests().size(), 4u);
-  EXPECT_EQ(reports_.back().address, 3);
+  EXPECT_EQ(line.Requests().size(), 6u);
+  EXPECT_EQ(g_foundAddress, 5);
 }
 
 TEST_F(SearchWorkerTest, StopDuringAProbeLetsItFinishAndReport) {

@@ -55,7 +55,7 @@ TEST(IsGoodRtuReplyTest, JudgesLengthQueueAndCrc) {
   const Bytes good = WithCrc({0x01, 0x03, 0x02, 0x00, 0x0A});
   EXPECT_TRUE(IsGoodRtuReply(good, 7, 7));
   EXPECT_TRUE(IsGoodRtuReply(WithCrc({0x2C, 0x03, 0x02, 0xFF, 0xFF}), 7, 7))
-      << "another slave's reply is not compared with the request";
+      << "the frame test alone: ClassifyRtuReply compares it with the request";
 
   EXPECT_FALSE(IsGoodRtuReply(std::span(good).first(5), 7, 5)) << "short";
   EXPECT_FALSE(IsGoodRtuReply(good, 7, 8)) << "a stray eighth byte was queued";
@@ -98,7 +98,46 @@ TEST(ClassifyRtuReplyTest, AWritesReplyIsAnEchoOnlyWhenTheRequestCameTwice) {
   EXPECT_EQ(ClassifyRtuReply(write, write, 8, 16), ExchangeResult::kEcho);
 }
 
-TEST(ClassifyRtuReplyTest, TheVerdictIsTheReplyTestsForEveryCaseItCovers) {
+// A well-formed frame that does not answer the request is its own failure, however right its
+// length and CRC.
+TEST(ClassifyRtuReplyTest, AReplyMustAnswerTheRequest) {
+  const Bytes readTwo = WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
+  const auto classifyRead = [&](const Bytes& read) {
+    return ClassifyRtuReply(readTwo, read, 9, static_cast<unsigned>(read.size()));
+  };
+  EXPECT_EQ(classifyRead(WithCrc({0x01, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02})),
+            ExchangeResult::kGood);
+  EXPECT_EQ(classifyRead(WithCrc({0x77, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02})),
+            ExchangeResult::kWrongAddress);
+  EXPECT_EQ(classifyRead(WithCrc({0x01, 0x04, 0x04, 0x00, 0x01, 0x00, 0x02})),
+            ExchangeResult::kWrongFunction);
+  EXPECT_EQ(classifyRead(WithCrc({0x01, 0x03, 0x10, 0x00, 0x01, 0x00, 0x02})),
+            ExchangeResult::kWrongByteCount)
+      << "16 for 2 registers";
+  EXPECT_EQ(classifyRead(WithCrc({0x01, 0x83, 0x02})), ExchangeResult::kException);
+  EXPECT_EQ(classifyRead(WithCrc({0x05, 0x83, 0x02})), ExchangeResult::kWrongAddress)
+      << "another slave's exception";
+  EXPECT_EQ(classifyRead(WithCrc({0x01, 0x86, 0x02})), ExchangeResult::kWrongFunction)
+      << "the exception of another function";
+
+  const Bytes writeTwo = WithCrc({0x01, 0x06, 0x00, 0x02, 0x00, 0x02});
+  const auto classifyWrite = [&](const Bytes& read) {
+    return ClassifyRtuReply(writeTwo, read, 8, static_cast<unsigned>(read.size()));
+  };
+  EXPECT_EQ(classifyWrite(writeTwo), ExchangeResult::kGood);
+  EXPECT_EQ(classifyWrite(WithCrc({0x01, 0x06, 0x00, 0x02, 0x00, 0x03})),
+            ExchangeResult::kWrongConfirmation)
+      << "another value";
+  EXPECT_EQ(classifyWrite(WithCrc({0x01, 0x06, 0x00, 0x03, 0x00, 0x02})),
+            ExchangeResult::kWrongConfirmation)
+      << "another register";
+  EXPECT_EQ(classifyWrite(WithCrc({0x02, 0x06, 0x00, 0x02, 0x00, 0x02})),
+            ExchangeResult::kWrongAddress);
+}
+
+// The length and CRC tests stand as they were: what they refuse stays refused, and what they
+// accept is good exactly when it answers the request.
+TEST(ClassifyRtuReplyTest, TheVerdictKeepsTheReplyTestsForEveryCaseItCovers) {
   const Bytes request = WithCrc({0x01, 0x03, 0x00, 0x04, 0x00, 0x01});
   const Bytes good = WithCrc({0x01, 0x03, 0x02, 0x00, 0x0A});
   Bytes badCrc = good;
@@ -109,7 +148,7 @@ TEST(ClassifyRtuReplyTest, TheVerdictIsTheReplyTestsForEveryCaseItCovers) {
        {good, badCrc, exception, other, Bytes{}, Bytes(good.begin(), good.end() - 1)}) {
     for (unsigned queued = 0; queued <= 16; ++queued) {
       EXPECT_EQ(ClassifyRtuReply(request, read, 7, queued) == ExchangeResult::kGood,
-                IsGoodRtuReply(read, 7, queued))
+                IsGoodRtuReply(read, 7, queued) && read != other)
           << read.size() << " bytes read, " << queued << " queued";
     }
   }

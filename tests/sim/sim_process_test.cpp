@@ -368,16 +368,17 @@ TEST(SimProcess, EachFaultShowsAsItsFailureClassInTheExchangeOutcome) {
     const char* fault;
     std::vector<ExchangeResult> results;  // of ReadStatus exchanges one after the other
     std::uint8_t exceptionCode = 0;
+    std::size_t staleAtLast = 0;  // bytes the last exchange found left and discarded
   };
   const Case cases[] = {
       {"none", {kGood}},
       {"silent", {kNoReply}},
-      // The next exchange takes the late reply, still queued, for its own.
-      {"late", {kNoReply, kGood}},
+      // The late reply is left for the next exchange, which discards it before its request.
+      {"late", {kNoReply, kNoReply}, 0, 9},
       {"bad-crc", {kBadCrc}},
       {"stray", {kTooLong}},
-      // The extra byte comes after the reply is read, and spoils the next one.
-      {"stray-late", {kGood, kTooLong}},
+      // The extra byte comes after the reply is read; the next exchange discards it.
+      {"stray-late", {kGood, kGood}, 0, 1},
       {"exception", {kException}, kDeviceFailure},
       {"bytewise", {kGood}},
   };
@@ -389,11 +390,14 @@ TEST(SimProcess, EachFaultShowsAsItsFailureClassInTheExchangeOutcome) {
     ASSERT_TRUE(port.handle());
     for (std::size_t i = 0; i < c.results.size(); ++i) {
       if (i > 0) std::this_thread::sleep_for(kBetweenExchanges);
-      const bool good = ReadStatus(port.handle(), 1).has_value();
-      const ExchangeOutcome& outcome = LastExchangeOutcome();
+      const auto status = ReadStatus(port.handle(), 1);
+      const ExchangeOutcome& outcome = status.outcome;
       EXPECT_EQ(outcome.result, c.results[i]) << "exchange " << i;
-      EXPECT_EQ(good, outcome.good()) << "exchange " << i;
+      EXPECT_EQ(status.value.has_value(), outcome.good()) << "exchange " << i;
       EXPECT_EQ(outcome.exceptionCode, c.exceptionCode) << "exchange " << i;
+      if (i + 1 == c.results.size()) {
+        EXPECT_EQ(outcome.stale.size(), c.staleAtLast);
+      }
     }
   }
 }
@@ -405,34 +409,36 @@ TEST(SimProcess, EchoingAdapterIsGoodOnlyWhenLocalEchoIsExpected) {
   {
     const LayerPort port(sim.SlavePath(), 9600);
     ASSERT_TRUE(port.handle());
-    EXPECT_FALSE(ReadStatus(port.handle(), 1));
-    EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kEcho);
+    EXPECT_EQ(ReadStatus(port.handle(), 1).outcome.result, ExchangeResult::kEcho);
   }
   // Opened again, so that nothing of the last exchange is left queued.
   const LayerPort port(sim.SlavePath(), 9600);
   ASSERT_TRUE(port.handle());
   SetCommLocalEcho(port.handle(), true);
-  EXPECT_TRUE(ReadStatus(port.handle(), 1));
-  const ExchangeOutcome& outcome = LastExchangeOutcome();
-  EXPECT_EQ(outcome.result, ExchangeResult::kGood);
-  EXPECT_EQ(outcome.received.size(), outcome.sent.size() + 9);  // the echo, then the reply
+  const ExchangeOutcome answered = ReadStatus(port.handle(), 1).outcome;
+  EXPECT_EQ(answered.result, ExchangeResult::kGood);
+  EXPECT_EQ(answered.received.size(), answered.sent.size() + 9);  // the echo, then the reply
   // The adapter echoes a request to nobody all the same.
-  EXPECT_FALSE(ReadStatus(port.handle(), 2));
-  EXPECT_EQ(outcome.result, ExchangeResult::kNoReply);
-  EXPECT_EQ(outcome.received, outcome.sent);
+  const ExchangeOutcome nobody = ReadStatus(port.handle(), 2).outcome;
+  EXPECT_EQ(nobody.result, ExchangeResult::kNoReply);
+  EXPECT_EQ(nobody.received, nobody.sent);
 }
 
-// Reads the version at the address on a port opened afresh, so that nothing a garbled reply
-// left queued spoils it; the outcome is LastExchangeOutcome().
-std::optional<double> VersionAt(const std::string& path, int baud, int address) {
+// Reads the version at the address on a port opened afresh.
+Exchanged<double> VersionAt(const std::string& path, int baud, int address) {
   const LayerPort port(path, baud);
-  if (!port.handle()) return std::nullopt;
+  if (!port.handle()) return {};
   return ReadVersion(port.handle(), address);
 }
 
-bool IsGarbled(ExchangeResult result) {
+// A reply came, garbled on the line.
+::testing::AssertionResult Garbled(const ExchangeOutcome& outcome) {
   using enum ExchangeResult;
-  return result == kBadCrc || result == kShort || result == kTooLong;
+  const ExchangeResult result = outcome.result;
+  if (result == kBadCrc || result == kShort || result == kTooLong) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "received " << HexBytes(outcome.received);
 }
 
 TEST(SimProcess, DetectorsOnOneLineEachAnswerTheirOwnAndCollideAtOneAddress) {
@@ -443,30 +449,23 @@ TEST(SimProcess, DetectorsOnOneLineEachAnswerTheirOwnAndCollideAtOneAddress) {
   ASSERT_TRUE(version);
   EXPECT_DOUBLE_EQ(*version, 2.1);
 
-  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 1));
-  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result))
-      << "received " << HexBytes(LastExchangeOutcome().received);
+  EXPECT_TRUE(Garbled(VersionAt(sim.SlavePath(), 19200, 1).outcome));
 
   // Both detectors at 1 take the new address, though their echoes of the request collide.
   {
     const LayerPort port(sim.SlavePath(), 19200);
     ASSERT_TRUE(port.handle());
-    EXPECT_FALSE(WriteAddress(port.handle(), 1, 7));
-    EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result));
+    EXPECT_TRUE(Garbled(WriteAddress(port.handle(), 1, 7).outcome));
   }
-  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 1));
-  EXPECT_EQ(LastExchangeOutcome().result, ExchangeResult::kNoReply);
-  EXPECT_FALSE(VersionAt(sim.SlavePath(), 19200, 7));
-  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result));
+  EXPECT_EQ(VersionAt(sim.SlavePath(), 19200, 1).outcome.result, ExchangeResult::kNoReply);
+  EXPECT_TRUE(Garbled(VersionAt(sim.SlavePath(), 19200, 7).outcome));
   EXPECT_TRUE(VersionAt(sim.SlavePath(), 19200, 2));
 }
 
 TEST(SimProcess, AlikeDetectorsAtOneAddressStillGarbleTheirReplies) {
   SimProcess sim({"--also", "1"});
   ASSERT_FALSE(sim.SlavePath().empty());
-  EXPECT_FALSE(VersionAt(sim.SlavePath(), 9600, 1));
-  EXPECT_TRUE(IsGarbled(LastExchangeOutcome().result))
-      << "received " << HexBytes(LastExchangeOutcome().received);
+  EXPECT_TRUE(Garbled(VersionAt(sim.SlavePath(), 9600, 1).outcome));
 }
 
 TEST(SimProcess, ComLinkAppearsInThePortsFolderAndGoesOnExit) {

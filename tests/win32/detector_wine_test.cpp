@@ -15,8 +15,8 @@ using Clock = std::chrono::steady_clock;
 TEST(DetectorOverWin32, ReadsEachRegisterWithItsScaling) {
   OpenedPort port(wine_ports::kDetector, 9600);
   ASSERT_TRUE(port) << LastCommError().message;
-  EXPECT_EQ(ReadVersion(*port, 1), 1.0);
-  EXPECT_EQ(ReadSensitivity(*port, 1), 2);
+  EXPECT_EQ(ReadVersion(*port, 1).value, 1.0);
+  EXPECT_EQ(ReadSensitivity(*port, 1).value, 2);
   const auto volts = ReadVoltage(*port, 1);
   ASSERT_TRUE(volts);
   EXPECT_FLOAT_EQ(*volts, 12.4f);
@@ -37,7 +37,7 @@ TEST(DetectorOverWin32, WritesChangeTheDetector) {
   auto port = std::make_unique<OpenedPort>(wine_ports::kWritable, 9600);
   ASSERT_TRUE(*port);
   EXPECT_TRUE(WriteSensitivity(**port, 1, 3));
-  EXPECT_EQ(ReadSensitivity(**port, 1), 3);
+  EXPECT_EQ(ReadSensitivity(**port, 1).value, 3);
   EXPECT_TRUE(WriteSensitivity(**port, 1, 2));
 
   ASSERT_TRUE(WriteAddress(**port, 1, 7));

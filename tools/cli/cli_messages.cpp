@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "device/detector.h"
+#include "device/exchange_texts.h"
 
 #include "tools/text/printable_text.h"
 #include "ui/number_text.h"
@@ -30,6 +31,8 @@ const char* KindReason(CommErrorKind kind) {
       return "not permitted";
     case CommErrorKind::kConfiguration:
       return "refused the line settings";
+    case CommErrorKind::kReplaced:
+      return "not the device chosen";
     default:
       return "not found";
   }
@@ -67,102 +70,20 @@ std::string GroupRemedy(const CommError& error) {
          " $USER\n  then log in again";
 }
 
-const char* ExceptionName(std::uint8_t code) {
-  switch (code) {
-    case 1:
-      return "illegal function";
-    case 2:
-      return "illegal data address";
-    case 3:
-      return "illegal data value";
-    case 4:
-      return "slave device failure";
-    case 5:
-      return "acknowledge";
-    case 6:
-      return "slave device busy";
-    case 8:
-      return "memory parity error";
-    case 10:
-      return "gateway path unavailable";
-    case 11:
-      return "gateway target device failed to respond";
-    default:
-      return nullptr;
-  }
-}
-
-// What came after the request's echo, when the port expected one and it came.
-std::span<const std::uint8_t> ReplyBytes(const ExchangeOutcome& outcome, bool echo) {
-  const std::span<const std::uint8_t> received = outcome.received;
-  const bool echoTaken = echo && outcome.result != ExchangeResult::kWrongEcho &&
-                         received.size() >= outcome.sent.size();
-  return echoTaken ? received.subspan(outcome.sent.size()) : received;
-}
-
-// Whether fewer bytes came than the reply has, rather than all of them but late.
-bool CutShort(const ExchangeOutcome& outcome, bool echo) {
-  return ReplyBytes(outcome, echo).size() < outcome.expected;
-}
-
-// With --echo, not even the request came back.
-bool NothingEchoed(const ExchangeOutcome& outcome, bool echo) {
-  return echo && outcome.result == ExchangeResult::kNoReply && outcome.received.empty();
-}
-
-// "a 7-byte reply", "an 8-byte reply": the replies are 5 to 9 bytes long.
-std::string SizedReply(std::size_t length) {
-  return (length == 8 ? "an " : "a ") + std::to_string(length) + "-byte reply";
-}
-
-std::string ExceptionSummary(const ExchangeOutcome& outcome, bool echo) {
-  const char* name = ExceptionName(outcome.exceptionCode);
-  std::string text = "exception " + std::to_string(outcome.exceptionCode);
-  if (name) text += std::string(", ") + name;
-  const auto reply = ReplyBytes(outcome, echo);
-  if (!reply.empty()) text += ", from slave " + std::to_string(reply[0]);
-  return text;
-}
-
-std::string ShortSummary(const ExchangeOutcome& outcome, bool echo) {
-  const std::string expected = std::to_string(outcome.expected);
-  if (CutShort(outcome, echo)) {
-    return "only " + std::to_string(ReplyBytes(outcome, echo).size()) + " of " + expected +
-           " bytes came";
-  }
-  return "only " + std::to_string(outcome.queued) + " of " + expected + " bytes came within " +
-         std::to_string(outcome.waitMs) + " ms";
-}
-
-// What usually causes the failure, for the technician at the line.
-const char* Cause(const ExchangeOutcome& outcome, bool echo) {
-  switch (outcome.result) {
-    case ExchangeResult::kGood:
-      return "";
-    case ExchangeResult::kNoReply:
-      return NothingEchoed(outcome, echo)
-                 ? "not even the request's echo came back: if the adapter does not echo, try "
-                   "without --echo"
-                 : "check the wiring (A and B swapped?), the baud rate and the address";
+// A reply came, but not one the request asked for.
+bool IsGarbled(ExchangeResult result) {
+  switch (result) {
     case ExchangeResult::kShort:
-      return CutShort(outcome, echo)
-                 ? "a reply cut short: noise, a loose contact, or another baud rate"
-                 : "the rest came late: a slow detector, or an adapter that holds bytes back";
     case ExchangeResult::kTooLong:
-      return "noise, or two devices answering";
     case ExchangeResult::kBadCrc:
-      return "usually a baud-rate mismatch or noise";
-    case ExchangeResult::kException:
-      return "a device is there but refuses the request";
-    case ExchangeResult::kEcho:
-      return "a two-wire RS-485 adapter without echo suppression: use --echo";
-    case ExchangeResult::kWrongEcho:
-      return "the adapter may not echo (try without --echo), or another device talks on the "
-             "line";
-    case ExchangeResult::kLineGone:
-      return "the adapter was pulled or the line hung up";
+    case ExchangeResult::kWrongAddress:
+    case ExchangeResult::kWrongFunction:
+    case ExchangeResult::kWrongByteCount:
+    case ExchangeResult::kWrongConfirmation:
+      return true;
+    default:
+      return false;
   }
-  return "";
 }
 
 }  // namespace
@@ -182,36 +103,9 @@ std::string PortTroubleMessage(const CliOptions& options, const std::string& dev
   return where + ": " + Refusal(device, error) + GroupRemedy(error);
 }
 
-std::string ExchangeSummary(const ExchangeOutcome& outcome, bool echo) {
-  switch (outcome.result) {
-    case ExchangeResult::kGood:
-      return "good, reply after " +
-             std::to_string(outcome.replyTime.value_or(std::chrono::milliseconds(0)).count()) +
-             " ms";
-    case ExchangeResult::kNoReply:
-      return (NothingEchoed(outcome, echo) ? "no echo and no reply within " : "no reply within ") +
-             std::to_string(outcome.waitMs) + " ms";
-    case ExchangeResult::kShort:
-      return ShortSummary(outcome, echo);
-    case ExchangeResult::kTooLong:
-      return std::to_string(outcome.queued) + " bytes queued for " + SizedReply(outcome.expected);
-    case ExchangeResult::kBadCrc:
-      return std::to_string(outcome.expected) + " bytes with a bad CRC";
-    case ExchangeResult::kException:
-      return ExceptionSummary(outcome, echo);
-    case ExchangeResult::kEcho:
-      return "the adapter echoed the request";
-    case ExchangeResult::kWrongEcho:
-      return "the echo did not match the request";
-    case ExchangeResult::kLineGone:
-      return "the line is gone";
-  }
-  return {};
-}
-
 std::string ExchangeFailure(const ExchangeOutcome& outcome, bool echo) {
   return "no valid reply from the detector: " + ExchangeSummary(outcome, echo) + "\n  " +
-         Cause(outcome, echo);
+         std::string(WhatToCheck(outcome, echo));
 }
 
 std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection direction,
@@ -222,31 +116,9 @@ std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection 
 }
 
 std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo) {
-  return std::string(kTraceIndent, ' ') + ExchangeSummary(outcome, echo) + "\n";
-}
-
-const char* BriefCause(ExchangeResult result) {
-  switch (result) {
-    case ExchangeResult::kGood:
-      return "good";
-    case ExchangeResult::kNoReply:
-      return "no reply";
-    case ExchangeResult::kShort:
-      return "cut short";
-    case ExchangeResult::kTooLong:
-      return "too long";
-    case ExchangeResult::kBadCrc:
-      return "bad CRC";
-    case ExchangeResult::kException:
-      return "exception";
-    case ExchangeResult::kEcho:
-      return "echoed";
-    case ExchangeResult::kWrongEcho:
-      return "wrong echo";
-    case ExchangeResult::kLineGone:
-      return "line gone";
-  }
-  return "";
+  std::string line = std::string(kTraceIndent, ' ') + ExchangeSummary(outcome, echo);
+  if (const std::string stale = StaleNote(outcome); !stale.empty()) line += "; " + stale;
+  return line + "\n";
 }
 
 const char* AlarmName(unsigned alarmType) {
@@ -290,11 +162,8 @@ std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outc
   const std::string where =
       "at " + std::to_string(baudRate) + " baud from address " + std::to_string(address);
   if (outcome.result == ExchangeResult::kNoReply) return "no reply " + where;
-  const bool garbled = outcome.result == ExchangeResult::kShort ||
-                       outcome.result == ExchangeResult::kTooLong ||
-                       outcome.result == ExchangeResult::kBadCrc;
-  return (garbled ? "garbled reply " : "no valid reply ") + where + ": " +
-         ExchangeSummary(outcome, echo) + " (" + Cause(outcome, echo) + ")";
+  return (IsGarbled(outcome.result) ? "garbled reply " : "no valid reply ") + where + ": " +
+         ExchangeSummary(outcome, echo) + " (" + std::string(WhatToCheck(outcome, echo)) + ")";
 }
 
 std::string ShortWaitWarning(const CliOptions& options) {

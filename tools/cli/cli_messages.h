@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/exchange_texts.h"
 #include "serial/comm_port.h"
 #include "serial/rtu.h"
 #include "tools/cli/cli_options.h"
@@ -20,10 +21,6 @@
 std::string PortTroubleMessage(const CliOptions& options, const std::string& device,
                                const CommError& error);
 
-// How an exchange ended, in a few words: "good, reply after 11 ms", "no reply within
-// 1000 ms", "7 bytes with a bad CRC". `echo`: the port expected the request's echo first.
-std::string ExchangeSummary(const ExchangeOutcome& outcome, bool echo);
-
 // Why a single command got no valid reply: the summary, then on an indented line of its own
 // what usually causes that.
 std::string ExchangeFailure(const ExchangeOutcome& outcome, bool echo);
@@ -32,15 +29,12 @@ std::string ExchangeFailure(const ExchangeOutcome& outcome, bool echo);
 // millisecond and right-aligned, TX or RX, and the bytes.
 std::string TraceFrameLine(std::chrono::milliseconds sinceFirst, FrameDirection direction,
                            std::span<const std::uint8_t> bytes);
-// The --trace line after an exchange's frames: its summary, indented past the times.
+// The --trace line after an exchange's frames: its summary, indented past the times, and
+// the stale bytes it discarded.
 std::string TraceOutcomeLine(const ExchangeOutcome& outcome, bool echo);
 
 // The name of an alarm type: "none", "optical", "probe", "optical and probe", "unknown".
 const char* AlarmName(unsigned alarmType);
-
-// How an exchange failed, in a word or two, as summaries count failures: "no reply",
-// "bad CRC", "line gone"; "good" for a good one.
-const char* BriefCause(ExchangeResult result);
 
 // Exchanges counted by how each ended.
 class ResultTally {

@@ -21,6 +21,9 @@
 
 namespace {
 
+// How long a set command's confirmation waits for the detector, as any of its exchanges.
+constexpr unsigned kConfirmWaitMs = 1000;
+
 const char* SensitivityName(unsigned value) {
   switch (value) {
     case 1:
@@ -34,24 +37,24 @@ const char* SensitivityName(unsigned value) {
   }
 }
 
-// The device the options name, resolved once: COM n is looked up at the start, so that a
-// link that changes mid-scan cannot send later probes to another device. Empty when COM n
-// has none.
-std::string ChosenDevice(const CliOptions& options) {
-  return options.devicePath.empty() ? CommPortDevice(options.portNumber) : options.devicePath;
+// The port the options name, resolved once: COM n is looked up at the start, so that a link
+// that changes mid-scan cannot send later probes to another device, and a device that
+// another takes the name of is refused rather than used.
+ResolvedPort ChosenPort(const CliOptions& options) {
+  return options.devicePath.empty() ? ResolveCommPort(options.portNumber)
+                                    : ResolveCommDevice(options.devicePath);
 }
 
-CommHandle OpenDevice(const std::string& device, const CliOptions& options, int baudRate) {
-  if (device.empty()) return CommHandle();
-  const CommHandle port = OpenCommDevice(device, baudRate);
+CommHandle OpenDevice(const ResolvedPort& chosen, const CliOptions& options, int baudRate) {
+  const CommHandle port = OpenResolvedPort(chosen, baudRate);
   if (port) SetCommLocalEcho(port, options.echo);
   return port;
 }
 
 // A port for one probe of the search. With --wait the technician chose speed: a probe to
 // which nothing came in that time ends there.
-CommHandle OpenProbedDevice(const std::string& device, const CliOptions& options, int baudRate) {
-  const CommHandle port = OpenDevice(device, options, baudRate);
+CommHandle OpenProbedDevice(const ResolvedPort& chosen, const CliOptions& options, int baudRate) {
+  const CommHandle port = OpenDevice(chosen, options, baudRate);
   if (port && options.probeWaitMs) SetCommSilenceEndsWait(port, true);
   return port;
 }
@@ -63,68 +66,173 @@ int PortTrouble(const CliOptions& options, const std::string& device) {
   return kPortTrouble;
 }
 
-// The lines a single command prints; nothing when no valid reply came.
-std::optional<std::string> Exchange(CommHandle port, const CliOptions& options) {
-  const int address = options.address;
-  const auto done = [](bool ok, const char* text) {
-    return ok ? std::optional<std::string>(text) : std::nullopt;
-  };
-  switch (options.command) {
-    case CliCommand::kReadStatus: {
-      const auto status = ReadStatus(port, address);
-      if (!status) return std::nullopt;
-      return FormatText("leak: %s\nalarm: %u (%s)\n", status->leak ? "yes" : "no",
-                        unsigned{status->alarmType}, AlarmName(status->alarmType));
-    }
-    case CliCommand::kReadVersion: {
-      const auto version = ReadVersion(port, address);
-      if (!version) return std::nullopt;
-      return FormatOneDecimal("version: %.1f\n", *version);
-    }
-    case CliCommand::kReadSensitivity: {
-      const auto value = ReadSensitivity(port, address);
-      if (!value) return std::nullopt;
-      return FormatText("sensitivity: %u (%s)\n", unsigned{*value}, SensitivityName(*value));
-    }
-    case CliCommand::kReadVoltage: {
-      const auto volts = ReadVoltage(port, address);
-      if (!volts) return std::nullopt;
-      return FormatOneDecimal("voltage: %.1f V\n", static_cast<double>(*volts));
-    }
-    case CliCommand::kSetSensitivity:
-      return done(WriteSensitivity(port, address, options.value), "sensitivity set\n");
-    case CliCommand::kSetAddress:
-      return done(WriteAddress(port, address, options.value), "address set\n");
-    case CliCommand::kSetBaud:
-      return done(WriteBaudCode(port, address, BaudCode(options.value)), "baud rate set\n");
-    case CliCommand::kSearch:
-    case CliCommand::kPoll:
-      break;  // RunSearch and RunPoll use ports of their own
-  }
-  return std::nullopt;
+// How a single command ended: its result for standard output, or why it has none.
+struct CommandEnd {
+  std::optional<std::string> result;
+  std::string failure;
+  bool landed = false;  // a set-* command's write was acknowledged: the detector has changed
+};
+
+CommandEnd Failed(const ExchangeOutcome& outcome, bool echo) {
+  return {std::nullopt, ExchangeFailure(outcome, echo)};
 }
 
-// One exchange. The port is closed before anything is printed, so that no write of ours,
+template <typename Value>
+const Exchanged<Value>& Traced(const Exchanged<Value>& exchanged, const CliOptions& options) {
+  TraceExchangeOutcome(exchanged.outcome, options.echo);
+  return exchanged;
+}
+
+// A read's result, as `show` words its value.
+template <typename Value, typename Show>
+CommandEnd Shown(const Exchanged<Value>& read, const CliOptions& options, Show show) {
+  Traced(read, options);
+  if (!read) return Failed(read.outcome, options.echo);
+  return {show(*read), {}};
+}
+
+CommandEnd RunRead(CommHandle port, const CliOptions& options) {
+  const int address = options.address;
+  switch (options.command) {
+    case CliCommand::kReadStatus:
+      return Shown(ReadStatus(port, address), options, [](const DetectorStatus& status) {
+        return FormatText("leak: %s\nalarm: %u (%s)\n", status.leak ? "yes" : "no",
+                          unsigned{status.alarmType}, AlarmName(status.alarmType));
+      });
+    case CliCommand::kReadVersion:
+      return Shown(ReadVersion(port, address), options,
+                   [](double version) { return FormatOneDecimal("version: %.1f\n", version); });
+    case CliCommand::kReadSensitivity:
+      return Shown(ReadSensitivity(port, address), options, [](std::uint16_t value) {
+        return FormatText("sensitivity: %u (%s)\n", unsigned{value}, SensitivityName(value));
+      });
+    default:
+      return Shown(ReadVoltage(port, address), options, [](float volts) {
+        return FormatOneDecimal("voltage: %.1f V\n", static_cast<double>(volts));
+      });
+  }
+}
+
+// A write the detector acknowledged, told as `done` ("address set to 9"), and how its
+// confirmation went. From the acknowledgement on, even a second stop reports it: a script
+// told that the write failed would repeat it, at an address or rate no longer the
+// detector's.
+class LandedWrite {
+ public:
+  explicit LandedWrite(std::string done, std::string hint = {})
+      : done_(std::move(done)), hint_(std::move(hint)) {
+    SetEndingReport(StoppedText(), true, kDone);
+  }
+  CommandEnd Confirmed() const { return {done_ + " (confirmed)" + hint_ + "\n", {}, true}; }
+  // A stop came before the confirmation, which is then not made.
+  CommandEnd Stopped() const { return {StoppedText(), {}, true}; }
+  CommandEnd NotConfirmed(const std::string& why) const {
+    return {std::nullopt, done_ + " was acknowledged, but not confirmed: " + why, true};
+  }
+  // What the confirming exchange, `check` ("reading it back"), saw instead.
+  CommandEnd NotConfirmed(const std::string& check, const ExchangeOutcome& seen, bool echo) const {
+    if (seen.result == ExchangeResult::kEcho) {
+      return NotConfirmed(
+          "only an echo of the request came back, from an adapter that echoes what it sends "
+          "(use --echo); no detector answered");
+    }
+    return NotConfirmed(check + " gave " + ExchangeSummary(seen, echo) + "\n  " +
+                        std::string(WhatToCheck(seen, echo)));
+  }
+
+ private:
+  std::string StoppedText() const { return done_ + " (stopped before it was confirmed)\n"; }
+
+  std::string done_;
+  std::string hint_;
+};
+
+CommandEnd SetSensitivity(CommHandle port, const CliOptions& options) {
+  const Written write = Traced(WriteSensitivity(port, options.address, options.value), options);
+  if (!write) return Failed(write.outcome, options.echo);
+  const LandedWrite landed("sensitivity set to " + std::to_string(options.value));
+  if (StopRequested()) return landed.Stopped();
+  const auto back = Traced(ReadSensitivity(port, options.address), options);
+  if (!back) return landed.NotConfirmed("reading it back", back.outcome, options.echo);
+  if (*back != options.value) {
+    return landed.NotConfirmed("the detector reads back sensitivity " + std::to_string(*back));
+  }
+  return landed.Confirmed();
+}
+
+CommandEnd SetAddress(CommHandle port, const CliOptions& options) {
+  const Written write = Traced(WriteAddress(port, options.address, options.value), options);
+  if (!write) return Failed(write.outcome, options.echo);
+  const std::string address = std::to_string(options.value);
+  const LandedWrite landed("address set to " + address, ": from now on use --address " + address);
+  if (StopRequested()) return landed.Stopped();
+  const Written probe = Traced(ProbeAddress(port, options.value, kConfirmWaitMs), options);
+  if (!probe) {
+    return landed.NotConfirmed("a probe at address " + address, probe.outcome, options.echo);
+  }
+  return landed.Confirmed();
+}
+
+// The detector takes its new rate after its reply, so the port is opened again at that rate
+// and the detector probed there.
+CommandEnd SetBaud(CommHandle& port, const ResolvedPort& chosen, const CliOptions& options) {
+  const Written write =
+      Traced(WriteBaudCode(port, options.address, BaudCode(options.value)), options);
+  if (!write) return Failed(write.outcome, options.echo);
+  const std::string rate = std::to_string(options.value);
+  const LandedWrite landed("baud rate set to " + rate, ": from now on use --baud " + rate);
+  if (StopRequested()) return landed.Stopped();
+  CloseCommPort(port);
+  port = OpenDevice(chosen, options, options.value);
+  if (!port) {
+    return landed.NotConfirmed("the port did not open again at " + rate +
+                               " baud: " + LastCommError().message);
+  }
+  const Written probe = Traced(ProbeAddress(port, options.address, kConfirmWaitMs), options);
+  if (!probe) {
+    return landed.NotConfirmed("a probe at " + rate + " baud", probe.outcome, options.echo);
+  }
+  return landed.Confirmed();
+}
+
+CommandEnd RunSet(CommHandle& port, const ResolvedPort& chosen, const CliOptions& options) {
+  switch (options.command) {
+    case CliCommand::kSetSensitivity:
+      return SetSensitivity(port, options);
+    case CliCommand::kSetAddress:
+      return SetAddress(port, options);
+    default:
+      return SetBaud(port, chosen, options);
+  }
+}
+
+bool IsSet(CliCommand command) {
+  return command == CliCommand::kSetSensitivity || command == CliCommand::kSetAddress ||
+         command == CliCommand::kSetBaud;
+}
+
+// One command. The port is closed before anything is printed, so that no write of ours,
 // not even one that ends the program (SIGPIPE), happens while the port is held; a trace's
 // lines, written as they happen, are kept from ending it.
-int RunCommand(const CliOptions& options, const std::string& device) {
+int RunCommand(const CliOptions& options, const ResolvedPort& chosen) {
   CatchStopSignals();
-  const CommHandle port = OpenDevice(device, options, options.baudRate);
-  if (!port) return PortTrouble(options, device);
-  const std::optional<std::string> result = Exchange(port, options);
+  CommHandle port = OpenDevice(chosen, options, options.baudRate);
+  if (!port) return PortTrouble(options, chosen.device);
+  const CommandEnd end =
+      IsSet(options.command) ? RunSet(port, chosen, options) : RunRead(port, options);
   CloseCommPort(port);
-  TraceExchangeOutcome(LastExchangeOutcome(), options.echo);
-  if (result) {
-    std::fputs(result->c_str(), stdout);
+  if (end.result) {
+    std::fputs(end.result->c_str(), stdout);
   } else {
-    std::fprintf(stderr, "kl395-cli: %s\n",
-                 ExchangeFailure(LastExchangeOutcome(), options.echo).c_str());
+    std::fprintf(stderr, "kl395-cli: %s\n", end.failure.c_str());
   }
+  // A write the detector took is done, stopped or not: the detector has changed.
+  if (end.landed) return end.result ? kDone : kNoReply;
   if (StopRequested()) {
     std::fprintf(stderr, "kl395-cli: stopped\n");
     return kInterrupted;
   }
-  return result ? kDone : kNoReply;
+  return end.result ? kDone : kNoReply;
 }
 
 // What a search tells: each miss on standard error, and their causes at the end; with
@@ -133,11 +241,15 @@ class SearchProgress {
  public:
   explicit SearchProgress(const CliOptions& options) : options_(options) {}
 
+  void Probed(const ExchangeOutcome& outcome) {
+    TraceExchangeOutcome(outcome, options_.echo);
+    lastProbe_ = outcome;
+  }
+
   bool Report(int message) {
     // Every report follows a probe but the one that tells the scan is over.
     if (!g_searchError.empty()) return true;
-    const ExchangeOutcome& outcome = LastExchangeOutcome();
-    TraceExchangeOutcome(outcome, options_.echo);
+    const ExchangeOutcome& outcome = lastProbe_;
     if (message == WM_SEARCH_PROGRESS) {
       misses_.Count(outcome.result);
       std::fprintf(stderr, "%s\n",
@@ -165,14 +277,15 @@ class SearchProgress {
 
  private:
   const CliOptions& options_;
+  ExchangeOutcome lastProbe_;
   ResultTally misses_;
   int found_ = 0;
 };
 
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
 // are this thread's.
-int RunSearch(const CliOptions& options, const std::string& device) {
-  if (device.empty()) return PortTrouble(options, device);
+int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
+  if (chosen.device.empty()) return PortTrouble(options, chosen.device);
   if (const std::string warning = ShortWaitWarning(options); !warning.empty()) {
     std::fprintf(stderr, "kl395-cli: %s\n", warning.c_str());
   }
@@ -183,9 +296,10 @@ int RunSearch(const CliOptions& options, const std::string& device) {
   // The port trouble is told below in the command line's own words, not the window's.
   SearchProgress progress(options);
   const SearchWindow reports{[&](int message) { return progress.Report(message); },
-                             [](std::string_view) {}};
+                             [](std::string_view) {},
+                             [&](const ExchangeOutcome& outcome) { progress.Probed(outcome); }};
   const SearchEnd end = SearchWorker(
-      reports, [&](int, int baudRate) { return OpenProbedDevice(device, options, baudRate); },
+      reports, [&](int, int baudRate) { return OpenProbedDevice(chosen, options, baudRate); },
       SearchScope{.scanOn = options.searchAll,
                   .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs)});
   switch (end) {
@@ -200,16 +314,17 @@ int RunSearch(const CliOptions& options, const std::string& device) {
     case SearchEnd::kStopped:
       progress.PrintEnd();
       std::fprintf(stderr, "kl395-cli: search stopped\n");
-      return kInterrupted;
+      // What was found is found: the listed detectors answered, stopped or not.
+      return progress.found() > 0 ? kDone : kInterrupted;
     case SearchEnd::kPortTrouble:
-      return PortTrouble(options, device);
+      return PortTrouble(options, chosen.device);
   }
   return kNoReply;
 }
 
-int Poll(const CliOptions& options, const std::string& device) {
-  const std::optional<int> status = RunPoll(options, device);
-  return status ? *status : PortTrouble(options, device);
+int Poll(const CliOptions& options, const ResolvedPort& chosen) {
+  const std::optional<int> status = RunPoll(options, chosen);
+  return status ? *status : PortTrouble(options, chosen.device);
 }
 
 int BadArguments(const std::string& complaint) {
@@ -235,21 +350,25 @@ int Run(const CliParse& parse) {
   }
   if (!parse.options) return BadArguments(parse.message);
   const CliOptions& options = *parse.options;
-  const std::string device = ChosenDevice(options);
+  const ResolvedPort chosen = ChosenPort(options);
   if (options.trace) StartFrameTrace();
   switch (options.command) {
     case CliCommand::kSearch:
-      return RunSearch(options, device);
+      return RunSearch(options, chosen);
     case CliCommand::kPoll:
-      return Poll(options, device);
+      return Poll(options, chosen);
     default:
-      return RunCommand(options, device);
+      return RunCommand(options, chosen);
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ReserveStandardStreams();
+  // A result written nowhere would pass for done; the shell's own commands fail so too.
+  if (ReserveStandardStreams()) {
+    std::fputs("kl395-cli: cannot write the result: standard output is closed\n", stderr);
+    return kOutputLost;
+  }
   return FinishOutput(Run(ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc))));
 }

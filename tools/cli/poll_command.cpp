@@ -62,7 +62,7 @@ class PollSession {
       std::fprintf(stderr, "kl395-cli: cannot write the log: %s\n", std::strerror(writeError_));
       return kOutputLost;
     }
-    return log_.AnyGood() ? kDone : kNoReply;
+    return Status();
   }
 
  private:
@@ -85,24 +85,30 @@ class PollSession {
     if (handle) {
       Exchange(handle, reading);
     } else {
-      reading.outcome.result = ExchangeResult::kLineGone;
+      reading.outcome = port_.WhyNotOpen();
     }
     const bool went = port_.CheckLine();
     Write(log_.Line(reading));
     if (went) Event("line gone: " + PortName() + " closed; opening it again at each poll");
+    // A second stop ends the tool at once: it still leaves the summary so far.
+    SetEndingReport(log_.Summary(What()), false, Status());
   }
 
   void Exchange(CommHandle handle, PollReading& reading) const {
-    reading.status = ReadStatus(handle, options_.address);
-    reading.outcome = LastExchangeOutcome();
+    const auto status = ReadStatus(handle, options_.address);
+    reading.status = status.value;
+    reading.outcome = status.outcome;
     TraceExchangeOutcome(reading.outcome, options_.echo);
     if (!reading.status || !options_.voltage) return;
     std::this_thread::sleep_for(kPauseBeforeVoltage);
     reading.voltageAsked = true;
-    reading.voltage = ReadVoltage(handle, options_.address);
-    reading.voltageOutcome = LastExchangeOutcome();
+    const auto voltage = ReadVoltage(handle, options_.address);
+    reading.voltage = voltage.value;
+    reading.voltageOutcome = voltage.outcome;
     TraceExchangeOutcome(reading.voltageOutcome, options_.echo);
   }
+
+  int Status() const { return log_.AnyGood() ? kDone : kNoReply; }
 
   // A line of the log, flushed at once (standard output is unbuffered). The first write that
   // fails ends the polling: whoever read the log has gone (a closed pipe), or it cannot be
@@ -146,16 +152,14 @@ class PollSession {
 
 }  // namespace
 
-std::optional<int> RunPoll(const CliOptions& options, const std::string& device) {
+std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen) {
   // Unbuffered: each line goes out whole as it is written, and a write that fails leaves
   // nothing behind for the end of the program to try again.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   IgnoreBrokenPipes();
   CatchStopSignals();
   HeldPort port;
-  if (device.empty() || !port.Open(options.portNumber, options.devicePath, options.baudRate)) {
-    return std::nullopt;
-  }
+  if (!port.Open(chosen, options.baudRate)) return std::nullopt;
   SetCommLocalEcho(port.handle(), options.echo);
   PollSession session(options, port);
   session.Run();

@@ -4,8 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "serial/comm_port.h"
 #include "tools/cli/cli_options.h"
 
-// Polls `device`, which the options name, until --count, a stop signal or a failed write to
-// standard output. The exit status; none when the port did not open (LastCommError says why).
-std::optional<int> RunPoll(const CliOptions& options, const std::string& device);
+// Polls the chosen port until --count, a stop signal or a failed write to standard output.
+// The exit status; none when the port did not open (LastCommError says why).
+std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen);

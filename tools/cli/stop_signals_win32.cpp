@@ -27,6 +27,9 @@ bool StopRequested() {
   return g_stopRequested != 0;
 }
 
+// The second Ctrl-C takes the default action at once; nothing can be told then.
+void SetEndingReport(std::string_view, bool, int) {}
+
 // Windows has no SIGPIPE: a write to a closed pipe only fails.
 void IgnoreBrokenPipes() {}
 
