@@ -55,7 +55,8 @@ TEST(DetectorBus, OneDetectorOnTheLineAnswersAsItsModelShapesIt) {
   const Bytes requests[] = {Read(1, reg::kVoltage), Write(1, reg::kSensitivity, 3)};
   for (const Fault fault :
        {Fault::kNone, Fault::kSilent, Fault::kLate, Fault::kBadCrc, Fault::kStray,
-        Fault::kStrayLate, Fault::kException, Fault::kBytewise}) {
+        Fault::kStrayLate, Fault::kException, Fault::kBytewise, Fault::kWrongAddress,
+        Fault::kWrongValue, Fault::kWrongCount, Fault::kAnswerAll}) {
     SCOPED_TRACE(FaultName(fault));
     DetectorModel detector(DetectorStart{});
     detector.SetFault(fault);

@@ -346,6 +346,46 @@ TEST(SimProcess, LateReplyComesAfterAOneSecondWait) {
   EXPECT_TRUE(IsGood(line.Receive(7, kReplyTimeout), 7));
 }
 
+// Well-formed replies with good CRCs that do not fit the request, each fault chosen on the
+// console of one running simulator.
+TEST(SimProcess, LyingFaultsSendWellFormedRepliesThatDoNotFit) {
+  SimProcess sim({"--voltage", "121"});
+  ASSERT_FALSE(sim.SlavePath().empty());
+  {
+    TestLine line(sim.SlavePath(), 9600);
+    EXPECT_EQ(sim.Command("fault wrong-address"), "ok fault wrong-address");
+    Bytes reply = line.Exchange(ReadHead(1, reg::kVoltage), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[0], kOtherAddress);
+    EXPECT_EQ(Word(reply, 3), 121);
+
+    EXPECT_EQ(sim.Command("fault wrong-value"), "ok fault wrong-value");
+    EXPECT_EQ(line.Exchange(WriteHead(1, reg::kSensitivity, 3), 8),
+              Request(WriteHead(1, reg::kSensitivity, 4)));
+
+    EXPECT_EQ(sim.Command("fault wrong-count"), "ok fault wrong-count");
+    reply = line.Exchange(ReadHead(1, reg::kLeakState, 2), 9);
+    ASSERT_TRUE(IsGood(reply, 9));
+    EXPECT_EQ(reply[2], 16);
+    reply = line.Exchange(ReadHead(1, reg::kSensitivity), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[2], 8);
+    EXPECT_EQ(Word(reply, 3), 2) << "the write confirmed with another value was not carried out";
+
+    EXPECT_EQ(sim.Command("fault answer-all"), "ok fault answer-all");
+    reply = line.Exchange(ReadHead(42, reg::kVoltage), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[0], 1);
+  }
+  // A rate the detector is not at, and an address that is not its own.
+  TestLine slow(sim.SlavePath(), 1200);
+  const Bytes reply = slow.Exchange(ReadHead(200, reg::kVoltage), 7);
+  ASSERT_TRUE(IsGood(reply, 7));
+  EXPECT_EQ(reply[0], 1);
+  EXPECT_EQ(sim.Command("fault none"), "ok fault none");
+  EXPECT_TRUE(slow.Exchange(ReadHead(200, reg::kVoltage), 7, kSilenceWait).empty());
+}
+
 // The simulator's line opened through our serial layer, as the tools open it.
 class LayerPort {
  public:
