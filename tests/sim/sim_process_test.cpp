@@ -386,6 +386,29 @@ TEST(SimProcess, LyingFaultsSendWellFormedRepliesThatDoNotFit) {
   EXPECT_TRUE(slow.Exchange(ReadHead(200, reg::kVoltage), 7, kSilenceWait).empty());
 }
 
+TEST(SimProcess, BurstFollowsTheNextReplyOnce) {
+  SimProcess sim;
+  ASSERT_FALSE(sim.SlavePath().empty());
+  TestLine line(sim.SlavePath(), 9600);
+  EXPECT_EQ(sim.Command("burst 5 170"), "ok burst 5 170");
+  const Bytes reply = line.Exchange(ReadHead(1, reg::kVoltage), 7 + 5);
+  ASSERT_EQ(reply.size(), 12u);
+  EXPECT_TRUE(IsGood(Bytes(reply.begin(), reply.begin() + 7), 7));
+  EXPECT_EQ(Bytes(reply.begin() + 7, reply.end()), Bytes(5, 0xAA));
+  EXPECT_TRUE(IsGood(line.Exchange(ReadHead(1, reg::kVoltage), 7), 7));
+  EXPECT_TRUE(line.Receive(1, kSilenceWait).empty()) << "once only";
+
+  // A request that gets no reply leaves it waiting.
+  EXPECT_EQ(sim.Command("burst 3"), "ok burst 3 0");
+  EXPECT_EQ(sim.Command("fault silent"), "ok fault silent");
+  EXPECT_TRUE(line.Exchange(ReadHead(1, reg::kVoltage), 1, kSilenceWait).empty());
+  EXPECT_EQ(sim.Command("fault none"), "ok fault none");
+  const Bytes later = line.Exchange(ReadHead(1, reg::kVoltage), 7 + 3);
+  ASSERT_EQ(later.size(), 10u);
+  EXPECT_EQ(Bytes(later.begin() + 7, later.end()), Bytes(3, 0x00));
+  EXPECT_TRUE(line.Receive(1, kSilenceWait).empty());
+}
+
 // The simulator's line opened through our serial layer, as the tools open it.
 class LayerPort {
  public:
