@@ -168,16 +168,30 @@ TEST(SimOptions, AlsoPutsMoreDetectorsOnTheLineAtTheFirstOnesRate) {
 
 TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::initializer_list<std::string_view> bad[] = {
-      {"--address", "256"}, {"--address", "12ab"}, {"--baud", "300"},   {"--baud", "-9600"},
-      {"--com", "0"},       {"--fault", "loud"},   {"--version"},       {"--colour", "red"},
-      {"--ports-dir="},     {"--voltage", ""},     {"--also", "256"},   {"--also", "1:65536"},
-      {"--also", ":1"},     {"--also", "1:"},      {"--also", "1:2:3"}, {"--also", "-1"},
-      {"--also"},
+      {"--address", "256"}, {"--address", "12ab"},  {"--baud", "300"},      {"--baud", "-9600"},
+      {"--com", "0"},       {"--fault", "loud"},    {"--version"},          {"--colour", "red"},
+      {"--ports-dir="},     {"--voltage", ""},      {"--also", "256"},      {"--also", "1:65536"},
+      {"--also", ":1"},     {"--also", "1:"},       {"--also", "1:2:3"},    {"--also", "-1"},
+      {"--also"},           {"--sensitivity", "0"}, {"--sensitivity", "4"},
   };
   for (const auto& args : bad) {
     EXPECT_NE(Parse(args).error, "") << *args.begin();
   }
   EXPECT_TRUE(Parse({"--help"}).help);
+}
+
+// The command line starts a detector as a write could set it; the console may go beyond
+// that, so that the tools meet a sensitivity they cannot name.
+TEST(SimOptions, SensitivityIsOneToThreeButTheConsoleMaySetAnyValue) {
+  EXPECT_EQ(Parse({"--sensitivity", "9"}).error, "bad value '9' for --sensitivity (1 to 3)");
+  for (const char* value : {"1", "3"}) {
+    const ParsedArgs parsed = Parse({"--sensitivity", value});
+    ASSERT_EQ(parsed.error, "") << value;
+    EXPECT_EQ(std::to_string(parsed.options.start.sensitivity), value);
+  }
+  DetectorBus bus = OneDetector();
+  EXPECT_EQ(RunCommand(bus, 0, "set 2 9").reply, "ok set 2 9");
+  EXPECT_EQ(bus.First().Register(reg::kSensitivity), 9);
 }
 
 TEST(SimOptions, UnknownOptionsAreUnknownWhetherOrNotAValueFollows) {

@@ -18,10 +18,12 @@ std::string BadValue(std::string_view name, std::string_view value, const std::s
 // Each sets its option from the value; an error text, empty when the value was good.
 using Setter = std::string (*)(SimOptions& options, std::string_view name, std::string_view value);
 
-template <std::uint16_t DetectorStart::*Field, unsigned Max>
+template <std::uint16_t DetectorStart::*Field, unsigned Min, unsigned Max>
 std::string SetStartRegister(SimOptions& options, std::string_view name, std::string_view value) {
   const auto number = ParseNumber(value, Max);
-  if (!number) return BadValue(name, value, "0 to " + std::to_string(Max));
+  if (!number || *number < Min) {
+    return BadValue(name, value, std::to_string(Min) + " to " + std::to_string(Max));
+  }
   options.start.*Field = static_cast<std::uint16_t>(*number);
   return {};
 }
@@ -87,12 +89,13 @@ struct ValueOption {
 };
 
 constexpr std::array<ValueOption, 11> kValueOptions = {{
-    {"--address", SetStartRegister<&DetectorStart::address, 255>},
-    {"--version", SetStartRegister<&DetectorStart::version, 0xFFFF>},
-    {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 0xFFFF>},
-    {"--voltage", SetStartRegister<&DetectorStart::voltage, 0xFFFF>},
-    {"--leak", SetStartRegister<&DetectorStart::leak, 0xFFFF>},
-    {"--alarm", SetStartRegister<&DetectorStart::alarm, 0xFFFF>},
+    {"--address", SetStartRegister<&DetectorStart::address, 0, 255>},
+    {"--version", SetStartRegister<&DetectorStart::version, 0, 0xFFFF>},
+    // What the detector takes in a write; the console's set 2 plays any other value.
+    {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 1, 3>},
+    {"--voltage", SetStartRegister<&DetectorStart::voltage, 0, 0xFFFF>},
+    {"--leak", SetStartRegister<&DetectorStart::leak, 0, 0xFFFF>},
+    {"--alarm", SetStartRegister<&DetectorStart::alarm, 0, 0xFFFF>},
     {"--baud", SetBaud},
     {"--fault", SetFault},
     {"--also", AddDetector},
@@ -176,7 +179,8 @@ std::string Usage() {
       "  --address N       slave address, 0-255 (default 1)\n"
       "  --baud RATE       1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
       "  --version N       register 3, in tenths (default 10: version 1.0)\n"
-      "  --sensitivity N   register 2: 1 high, 2 medium, 3 low (default 2)\n"
+      "  --sensitivity N   register 2: 1 high, 2 medium, 3 low (default 2); for another\n"
+      "                    value, use the console's set 2 N\n"
       "  --voltage N       register 4, in tenths of a volt (default 120)\n"
       "  --leak N          register 0 (default 0)\n"
       "  --alarm N         register 1 (default 0)\n"
