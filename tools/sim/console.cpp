@@ -100,7 +100,7 @@ CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::st
 }
 
 std::string_view CommandHelp() {
-  return "Commands on standard input (each answered by one line, 'ok ...' or 'error: ...'):\n"
+  return "Commands on standard input:\n"
          "  leak N          register 0 (bit 0: 1 leak, 0 normal)\n"
          "  alarm N         register 1 (0 none, 1 optical, 2 probe, 3 both)\n"
          "  fault NAME      switch to one of the faults listed above\n"

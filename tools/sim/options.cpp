@@ -165,10 +165,12 @@ DetectorBus MakeBus(const SimOptions& options) {
 
 std::string Usage() {
   std::string text =
-      "Usage: kl395-sim [options]\n"
+      "Usage: kl395-sim [OPTION]...\n"
+      "\n"
       "Plays one water-leak detector (a Modbus RTU slave) on a pseudo-terminal, or several\n"
       "on one line with --also. The first line on standard output is the terminal's path;\n"
       "open it like a serial port.\n"
+      "\n"
       "A detector answers only requests to its own address, and only while the other side\n"
       "has set the line to its own baud rate. Registers 0-4, 8 and 9 can be read, and 2\n"
       "(sensitivity), 8 (address) and 9 (baud code) written; a write of the address or the\n"
@@ -215,26 +217,28 @@ std::string Usage() {
       "  echo           play a two-wire adapter without echo suppression: send every\n"
       "                 frame heard straight back, whatever its address or baud rate,\n"
       "                 then answer as under none\n"
+      "\n"
       "Under late, bad-crc, stray, stray-late, bytewise, wrong-address, wrong-count and\n"
       "answer-all a write is still carried out; under silent, exception and wrong-value\n"
       "it is not.\n"
       "\n"
-      "Several detectors (--also):\n"
-      "Every detector hears every request and answers its own as above; a write of the\n"
-      "address or the baud code changes each detector that accepted it. The faults and the\n"
-      "commands below apply to the first detector only, but for burst, which is the line's\n"
-      "and follows whichever reply comes next; under echo a frame is echoed once.\n"
-      "Detectors at one address answer together, and their replies collide as on a two-wire\n"
-      "line: it is low while any of them sends a low bit, each later reply starts a few bit\n"
-      "times after the one before, and what the master's receiver makes of that goes out.\n"
-      "The master almost always reads a frame of the wrong length or with a wrong CRC.\n"
+      "With --also, several detectors share the line. Every detector hears every request\n"
+      "and answers its own as above; a write of the address or the baud code changes each\n"
+      "detector that accepted it. The faults and the commands below apply to the first\n"
+      "detector only, but for burst, which is the line's and follows whichever reply comes\n"
+      "next; under echo a frame is echoed once. Detectors at one address answer together,\n"
+      "and their replies collide as on a two-wire line: it is low while any of them sends a\n"
+      "low bit, each later reply starts a few bit times after the one before, and what the\n"
+      "master's receiver makes of that goes out. The master almost always reads a frame of\n"
+      "the wrong length or with a wrong CRC.\n"
       "\n";
   text += CommandHelp();
   text +=
-      "Empty lines are ignored. The simulator ends on quit, SIGTERM, SIGINT or SIGHUP, and\n"
-      "at the end of standard input when that is a pipe, a socket or a terminal. Standard\n"
-      "input that is /dev/null (as a shell gives a background job), a file, or a terminal\n"
-      "it may not read only brings commands; the simulator then runs until it is told to\n"
-      "end.\n";
+      "\n"
+      "Each command is answered by one line, 'ok ...' or 'error: ...'; empty lines are\n"
+      "ignored. The simulator ends on quit, SIGTERM, SIGINT or SIGHUP, and at the end of\n"
+      "standard input when that is a pipe, a socket or a terminal. Standard input that is\n"
+      "/dev/null (as a shell gives a background job), a file, or a terminal it may not read\n"
+      "only brings commands; the simulator then runs until it is told to end.\n";
   return text;
 }
