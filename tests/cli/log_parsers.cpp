@@ -60,7 +60,21 @@ class JsonReader {
       auto text = String();
       return text ? std::optional(JsonValue(*text)) : std::nullopt;
     }
+    if (Take('[')) return Strings();
     return Number();
+  }
+
+  // The rest of an array of strings, after its '['.
+  std::optional<JsonValue> Strings() {
+    std::vector<std::string> strings;
+    if (Take(']')) return JsonValue(strings);
+    do {
+      auto text = String();
+      if (!text) return std::nullopt;
+      strings.push_back(*text);
+    } while (Take(','));
+    if (!Take(']')) return std::nullopt;
+    return JsonValue(strings);
   }
 
   std::optional<JsonValue> Number() {

@@ -10,12 +10,14 @@
 #include <variant>
 #include <vector>
 
-// A member of a flat JSON object: null, true or false, a number, or a string.
-using JsonValue = std::variant<std::nullptr_t, bool, double, std::string>;
+// A member of a flat JSON object: null, true or false, a number, a string, or an array of
+// strings.
+using JsonValue = std::variant<std::nullptr_t, bool, double, std::string, std::vector<std::string>>;
 using JsonObject = std::map<std::string, JsonValue>;
 
-// One JSON object whose members are not objects or arrays, as RFC 8259 writes it, blanks
-// around the tokens allowed; none when the text is anything else or holds a name twice.
+// One JSON object whose members are not objects, nor arrays of anything but strings, as
+// RFC 8259 writes it, blanks around the tokens allowed; none when the text is anything else
+// or holds a name twice.
 std::optional<JsonObject> ParseJsonObject(std::string_view text);
 
 // The records of RFC 4180 CSV text, each line ended by a line break, fields in double quotes

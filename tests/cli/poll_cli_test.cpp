@@ -243,8 +243,10 @@ TEST(PollLogSummary, CountsPollsByCauseAndTimesTheGoodOnes) {
   EXPECT_EQ(silent.Summary("COM1"), "--- poll of COM1 ---\n1 poll, 0 good, 1 failed: 1 no reply\n");
 }
 
-const std::vector<std::string> kColumns = {
-    "time", "good", "leak", "alarm", "voltage", "response_ms", "cause", "detail", "voltage_cause"};
+const std::vector<std::string> kColumns = {"time",          "good",        "leak",  "alarm",
+                                           "voltage",       "response_ms", "cause", "detail",
+                                           "voltage_cause", "changed"};
+using Words = std::vector<std::string>;
 
 TEST(PollLogFormats, CarryTheSameFieldsNumbersAsNumbersAndAbsentAsNull) {
   PollReading exception = Failed(ExchangeResult::kException);
@@ -268,6 +270,7 @@ TEST(PollLogFormats, CarryTheSameFieldsNumbersAsNumbersAndAbsentAsNull) {
   EXPECT_EQ(object->at("cause"), JsonValue(std::string("exception")));
   EXPECT_EQ(object->at("detail"),
             JsonValue(std::string("exception 4, slave device failure, from slave 5")));
+  EXPECT_EQ(object->at("changed"), JsonValue(nullptr));
 
   PollLog csv(PollFormat::kCsv, false);
   const auto table = ParseCsv(csv.Header() + csv.Line(exception) + csv.Line(Good(true, 2)));
@@ -278,10 +281,50 @@ TEST(PollLogFormats, CarryTheSameFieldsNumbersAsNumbersAndAbsentAsNull) {
   ASSERT_EQ(failed.size(), kColumns.size());
   EXPECT_EQ(std::vector(failed.begin() + 1, failed.end()),
             (std::vector<std::string>{"false", "", "", "", "6", "exception",
-                                      "exception 4, slave device failure, from slave 5", ""}));
+                                      "exception 4, slave device failure, from slave 5", "", ""}));
   const std::vector<std::string>& good = (*table)[2];
   EXPECT_EQ(std::vector(good.begin() + 1, good.end()),
-            (std::vector<std::string>{"true", "true", "2", "", "7", "", "", ""}));
+            (std::vector<std::string>{"true", "true", "2", "", "7", "", "", "", ""}));
+}
+
+// The changed field says what the text's "[changed: ...]" says: a list in JSON, empty when
+// nothing changed and null for a failed poll; the names apart by blanks in CSV.
+TEST(PollLogFormats, NameWhatChangedAsTheTextMarksIt) {
+  const PollReading readings[] = {Good(false, 0), Good(false, 0),
+                                  Good(true, 0),  Failed(ExchangeResult::kNoReply),
+                                  Good(true, 2),  Good(false, 3)};
+  const JsonValue json[] = {Words{}, Words{},        Words{"leak"},
+                            nullptr, Words{"alarm"}, Words{"leak", "alarm"}};
+  const std::string csv[] = {"", "", "leak", "", "alarm", "leak alarm"};
+
+  PollLog jsonLog(PollFormat::kJsonLines, false);
+  PollLog csvLog(PollFormat::kCsv, false);
+  std::string csvText = csvLog.Header();
+  for (std::size_t i = 0; i < std::size(readings); ++i) {
+    const auto object = ParseJsonObject(jsonLog.Line(readings[i]));
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->at("changed"), json[i]) << "poll " << i;
+    csvText += csvLog.Line(readings[i]);
+  }
+  const auto table = ParseCsv(csvText);
+  ASSERT_TRUE(table);
+  ASSERT_EQ(table->size(), std::size(readings) + 1);
+  for (std::size_t i = 0; i < std::size(readings); ++i) {
+    ASSERT_EQ((*table)[i + 1].size(), kColumns.size());
+    EXPECT_EQ((*table)[i + 1].back(), csv[i]) << "poll " << i;
+  }
+}
+
+TEST(LogParsers, ReadArraysOfStringsAndNothingElse) {
+  const auto object = ParseJsonObject(R"({"a":["x", "y,z"], "b": [ ], "c":"[]"})");
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->at("a"), JsonValue(Words{"x", "y,z"}));
+  EXPECT_EQ(object->at("b"), JsonValue(Words{}));
+  EXPECT_EQ(object->at("c"), JsonValue(std::string("[]")));
+  for (const char* bad : {R"({"a":["x",]})", R"({"a":[1]})", R"({"a":["x"})", R"({"a":[,]})",
+                          R"({"a":[["x"]]})", R"({"a":["x" "y"]})"}) {
+    EXPECT_FALSE(ParseJsonObject(bad)) << bad;
+  }
 }
 
 TEST(PollLogFormats, EscapeWhatCsvAndJsonNeedEscaped) {
@@ -421,6 +464,7 @@ TEST_F(PollProgramTest, EachFormatCarriesTheReadings) {
       for (const char* absent : {"cause", "detail", "voltage_cause"}) {
         EXPECT_EQ(poll.at(absent), JsonValue(nullptr)) << absent;
       }
+      EXPECT_EQ(poll.at("changed"), JsonValue(Words{}));
       times.push_back(Text(poll, "time"));
     }
     // Each poll waits half a second before its voltage reading, as the window does.
@@ -443,7 +487,8 @@ TEST_F(PollProgramTest, EachFormatCarriesTheReadings) {
       EXPECT_EQ(std::vector(poll.begin() + 1, poll.begin() + 5),
                 (std::vector<std::string>{"true", "true", "2", ""}));
       EXPECT_TRUE(std::regex_match(poll[5], std::regex(R"(\d+)"))) << poll[5];
-      EXPECT_EQ(std::vector(poll.begin() + 6, poll.end()), (std::vector<std::string>{"", "", ""}));
+      EXPECT_EQ(std::vector(poll.begin() + 6, poll.end()),
+                (std::vector<std::string>{"", "", "", ""}));
     }
     ExpectPaced(times, 100ms);
   }
@@ -570,6 +615,31 @@ TEST_F(PollProgramTest, StateChangesAreMarkedInTheText) {
       changed += changed.empty() ? "alarm" : ", alarm";
     }
     EXPECT_EQ(polls[i].changed, changed) << "line " << i << " of\n" << cli.output;
+    marked += !changed.empty();
+  }
+  EXPECT_EQ(marked, 2);
+}
+
+// The JSON lines name the same changes, each against the last good poll.
+TEST_F(PollProgramTest, StateChangesAreNamedInTheJsonLines) {
+  CliProcess cli(Poll({"--period", "100", "--format", "jsonl"}));
+  ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+  ASSERT_EQ(sim_.Command("leak 1"), "ok leak 1");
+  ASSERT_TRUE(cli.WaitForOutput(R"("changed":["leak"]})", 20s)) << cli.output;
+  ASSERT_EQ(sim_.Command("alarm 2"), "ok alarm 2");
+  ASSERT_TRUE(cli.WaitForOutput(R"("changed":["alarm"]})", 20s)) << cli.output;
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+
+  const std::vector<JsonObject> polls = JsonLines(cli.output);
+  ASSERT_GE(polls.size(), 4u) << cli.output;
+  int marked = 0;
+  for (std::size_t i = 0; i < polls.size(); ++i) {
+    ASSERT_EQ(polls[i].at("good"), JsonValue(true)) << cli.output;
+    Words changed;
+    if (i > 0 && polls[i].at("leak") != polls[i - 1].at("leak")) changed.push_back("leak");
+    if (i > 0 && polls[i].at("alarm") != polls[i - 1].at("alarm")) changed.push_back("alarm");
+    EXPECT_EQ(polls[i].at("changed"), JsonValue(changed)) << "line " << i << " of\n" << cli.output;
     marked += !changed.empty();
   }
   EXPECT_EQ(marked, 2);

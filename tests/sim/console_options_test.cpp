@@ -5,39 +5,49 @@
 #include <utility>
 
 #include "device/detector.h"
+#include "tests/sim/request_frames.h"
 #include "tools/sim/console.h"
 #include "tools/sim/options.h"
 
 namespace {
 
+// The console drives the first detector of its line.
+DetectorBus OneDetector() {
+  return DetectorBus(DetectorModel(DetectorStart{}));
+}
+
 TEST(SimConsole, CommandsChangeTheDetectorAndAreAcknowledged) {
-  DetectorModel detector(DetectorStart{});
-  EXPECT_EQ(RunCommand(detector, 0, "leak 1").reply, "ok leak 1");
-  EXPECT_EQ(RunCommand(detector, 0, "  alarm\t5\r").reply, "ok alarm 5");
-  EXPECT_EQ(RunCommand(detector, 0, "set 3 65535").reply, "ok set 3 65535");
-  EXPECT_EQ(RunCommand(detector, 0, "set 8 7").reply, "ok set 8 7");
-  EXPECT_EQ(RunCommand(detector, 0, "fault stray-late").reply, "ok fault stray-late");
+  DetectorBus bus = OneDetector();
+  const DetectorModel& detector = bus.First();
+  EXPECT_EQ(RunCommand(bus, 0, "leak 1").reply, "ok leak 1");
+  EXPECT_EQ(RunCommand(bus, 0, "  alarm\t5\r").reply, "ok alarm 5");
+  EXPECT_EQ(RunCommand(bus, 0, "set 3 65535").reply, "ok set 3 65535");
+  EXPECT_EQ(RunCommand(bus, 0, "set 8 7").reply, "ok set 8 7");
+  EXPECT_EQ(RunCommand(bus, 0, "fault stray-late").reply, "ok fault stray-late");
   EXPECT_EQ(detector.Register(reg::kLeakState), 1);
   EXPECT_EQ(detector.Register(reg::kAlarmType), 5);
   EXPECT_EQ(detector.Register(reg::kVersion), 65535);
   EXPECT_EQ(detector.Address(), 7);
   EXPECT_EQ(detector.fault(), Fault::kStrayLate);
 
-  EXPECT_EQ(RunCommand(detector, 12, " requests\r").reply, "ok requests 12");
+  EXPECT_EQ(RunCommand(bus, 12, " requests\r").reply, "ok requests 12");
 
-  const CommandOutcome quit = RunCommand(detector, 0, "quit");
+  const CommandOutcome quit = RunCommand(bus, 0, "quit");
   EXPECT_EQ(quit.reply, "ok quit");
   EXPECT_TRUE(quit.quit);
-  EXPECT_EQ(RunCommand(detector, 0, "   ").reply, "");
+  EXPECT_EQ(RunCommand(bus, 0, "   ").reply, "");
 }
 
 TEST(SimConsole, BadLinesChangeNothingAndSayWhy) {
-  DetectorModel detector(DetectorStart{});
-  const char* bad[] = {"leak",      "leak -1",  "leak 65536", "alarm x",   "set 5 1",
-                       "set 8 256", "set 9 5",  "set 2",      "fault no",  "quitt",
-                       "leak 1 2",  "quit now", "LEAK 1",     "requests 1"};
+  DetectorBus bus = OneDetector();
+  const DetectorModel& detector = bus.First();
+  const char* bad[] = {"leak",        "leak -1",   "leak 65536", "alarm x",     "set 5 1",
+                       "set 8 256",   "set 9 5",   "set 2",      "fault no",    "quitt",
+                       "leak 1 2",    "quit now",  "LEAK 1",     "requests 1",  "burst",
+                       "burst 0",     "burst 65",  "burst x",    "burst 3 256", "burst 3 -1",
+                       "burst 1 2 3", "burst 0x10"};
   for (const char* line : bad) {
-    const CommandOutcome outcome = RunCommand(detector, 0, line);
+    const CommandOutcome outcome = RunCommand(bus, 0, line);
     EXPECT_EQ(outcome.reply.rfind("error: ", 0), 0u) << line << " -> " << outcome.reply;
     EXPECT_FALSE(outcome.quit) << line;
   }
@@ -45,14 +55,24 @@ TEST(SimConsole, BadLinesChangeNothingAndSayWhy) {
   EXPECT_EQ(detector.Address(), 1);
   EXPECT_EQ(detector.BaudRate(), 9600);
   EXPECT_EQ(detector.fault(), Fault::kNone);
+  EXPECT_EQ(Joined(bus.Respond(Read(1, reg::kVoltage), 9600)).size(), 7u) << "no burst";
+}
+
+TEST(SimConsole, BurstIsQueuedOnTheLineForTheNextReply) {
+  DetectorBus bus = OneDetector();
+  EXPECT_EQ(RunCommand(bus, 0, "burst 3").reply, "ok burst 3 0");
+  EXPECT_EQ(RunCommand(bus, 0, "burst 64 170").reply, "ok burst 64 170");  // the last one counts
+  const Bytes reply = Joined(bus.Respond(Read(1, reg::kVoltage), 9600));
+  ASSERT_EQ(reply.size(), 7u + 64u);
+  EXPECT_EQ(Bytes(reply.begin() + 7, reply.end()), Bytes(64, 0xAA));
 }
 
 using namespace std::string_literals;
 
 // The answer to a line, which must be one line of valid UTF-8 free of control characters.
 std::string AnswerTo(const std::string& line) {
-  DetectorModel detector(DetectorStart{});
-  const std::string reply = RunCommand(detector, 0, line).reply;
+  DetectorBus bus = OneDetector();
+  const std::string reply = RunCommand(bus, 0, line).reply;
   for (const char c : reply) {
     const auto byte = static_cast<unsigned char>(c);
     EXPECT_TRUE(byte >= 0x20 && byte != 0x7F) << "byte " << int(byte) << " in " << reply;
@@ -148,16 +168,30 @@ TEST(SimOptions, AlsoPutsMoreDetectorsOnTheLineAtTheFirstOnesRate) {
 
 TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::initializer_list<std::string_view> bad[] = {
-      {"--address", "256"}, {"--address", "12ab"}, {"--baud", "300"},   {"--baud", "-9600"},
-      {"--com", "0"},       {"--fault", "loud"},   {"--version"},       {"--colour", "red"},
-      {"--ports-dir="},     {"--voltage", ""},     {"--also", "256"},   {"--also", "1:65536"},
-      {"--also", ":1"},     {"--also", "1:"},      {"--also", "1:2:3"}, {"--also", "-1"},
-      {"--also"},
+      {"--address", "256"}, {"--address", "12ab"},  {"--baud", "300"},      {"--baud", "-9600"},
+      {"--com", "0"},       {"--fault", "loud"},    {"--version"},          {"--colour", "red"},
+      {"--ports-dir="},     {"--voltage", ""},      {"--also", "256"},      {"--also", "1:65536"},
+      {"--also", ":1"},     {"--also", "1:"},       {"--also", "1:2:3"},    {"--also", "-1"},
+      {"--also"},           {"--sensitivity", "0"}, {"--sensitivity", "4"},
   };
   for (const auto& args : bad) {
     EXPECT_NE(Parse(args).error, "") << *args.begin();
   }
   EXPECT_TRUE(Parse({"--help"}).help);
+}
+
+// The command line starts a detector as a write could set it; the console may go beyond
+// that, so that the tools meet a sensitivity they cannot name.
+TEST(SimOptions, SensitivityIsOneToThreeButTheConsoleMaySetAnyValue) {
+  EXPECT_EQ(Parse({"--sensitivity", "9"}).error, "bad value '9' for --sensitivity (1 to 3)");
+  for (const char* value : {"1", "3"}) {
+    const ParsedArgs parsed = Parse({"--sensitivity", value});
+    ASSERT_EQ(parsed.error, "") << value;
+    EXPECT_EQ(std::to_string(parsed.options.start.sensitivity), value);
+  }
+  DetectorBus bus = OneDetector();
+  EXPECT_EQ(RunCommand(bus, 0, "set 2 9").reply, "ok set 2 9");
+  EXPECT_EQ(bus.First().Register(reg::kSensitivity), 9);
 }
 
 TEST(SimOptions, UnknownOptionsAreUnknownWhetherOrNotAValueFollows) {
@@ -192,9 +226,9 @@ TEST(SimOptions, EveryFaultIsInTheHelpAndSelectableBothWays) {
     const ParsedArgs parsed = Parse({"--fault", name});
     EXPECT_EQ(parsed.error, "");
     EXPECT_EQ(FaultName(parsed.options.fault), name);
-    DetectorModel detector(DetectorStart{});
-    EXPECT_EQ(RunCommand(detector, 0, "fault " + name).reply, "ok fault " + name);
-    EXPECT_EQ(FaultName(detector.fault()), name);
+    DetectorBus bus = OneDetector();
+    EXPECT_EQ(RunCommand(bus, 0, "fault " + name).reply, "ok fault " + name);
+    EXPECT_EQ(FaultName(bus.First().fault()), name);
   }
 }
 

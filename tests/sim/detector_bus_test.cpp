@@ -55,7 +55,8 @@ TEST(DetectorBus, OneDetectorOnTheLineAnswersAsItsModelShapesIt) {
   const Bytes requests[] = {Read(1, reg::kVoltage), Write(1, reg::kSensitivity, 3)};
   for (const Fault fault :
        {Fault::kNone, Fault::kSilent, Fault::kLate, Fault::kBadCrc, Fault::kStray,
-        Fault::kStrayLate, Fault::kException, Fault::kBytewise}) {
+        Fault::kStrayLate, Fault::kException, Fault::kBytewise, Fault::kWrongAddress,
+        Fault::kWrongValue, Fault::kWrongCount, Fault::kAnswerAll}) {
     SCOPED_TRACE(FaultName(fault));
     DetectorModel detector(DetectorStart{});
     detector.SetFault(fault);
@@ -99,7 +100,7 @@ TEST(DetectorBus, EchoFaultSendsEveryFrameBackOnceBeforeAnyReply) {
       {"not a frame", garbage, 9600, {}},
   };
   first.SetFault(Fault::kEcho);
-  const DetectorBus bus(first, {other});
+  DetectorBus bus(first, {other});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     LineResponse response = bus.Respond(c.frame, c.baud);
@@ -114,7 +115,7 @@ TEST(DetectorBus, EchoFaultSendsEveryFrameBackOnceBeforeAnyReply) {
 }
 
 TEST(DetectorBus, EachDetectorAnswersItsOwnAddress) {
-  const DetectorBus bus(At(1, 10), {At(2, 21), At(3, 32)});
+  DetectorBus bus(At(1, 10), {At(2, 21), At(3, 32)});
   const std::pair<std::uint8_t, std::uint16_t> versions[] = {{1, 10}, {2, 21}, {3, 32}};
   for (const auto& [address, version] : versions) {
     const Bytes reply = Joined(bus.Respond(Read(address, reg::kVersion), 9600));
@@ -130,13 +131,13 @@ TEST(DetectorBus, RepliesToOneAddressCollideIntoAGarbledFrame) {
   const Bytes request = Read(1, reg::kVersion);
   // 01 03 02 00 0A 38 43 and 01 03 02 00 0B F9 83, the second 3 bits late, as a receiver
   // hears them (worked out by a separate 16-times oversampling receiver).
-  const DetectorBus differing(At(1, 10), {At(2, 21), At(1, 11)});
+  DetectorBus differing(At(1, 10), {At(2, 21), At(1, 11)});
   const LineResponse collided = differing.Respond(request, 9600);
   EXPECT_EQ(Joined(collided), (Bytes{0x01, 0x02, 0x02, 0x00, 0x0A, 0x08, 0x03, 0xFF}));
   EXPECT_NE(collided.note.find("collide"), std::string::npos) << collided.note;
 
   // Alike detectors never send in step, so even their replies garble.
-  const DetectorBus alike(At(1), {At(1)});
+  DetectorBus alike(At(1), {At(1)});
   const Bytes garbled = Joined(alike.Respond(request, 9600));
   ASSERT_GE(garbled.size(), 7u);
   EXPECT_FALSE(IsGood(Bytes(garbled.begin(), garbled.begin() + 7)));
@@ -145,7 +146,7 @@ TEST(DetectorBus, RepliesToOneAddressCollideIntoAGarbledFrame) {
 TEST(DetectorBus, RepliesApartInTimeStayWhole) {
   DetectorModel late = At(1);
   late.SetFault(Fault::kLate);
-  const DetectorBus bus(late, {At(1)});
+  DetectorBus bus(late, {At(1)});
   const Bytes request = Write(1, reg::kSensitivity, 3);
   const LineResponse response = bus.Respond(request, 9600);
   ASSERT_EQ(response.parts.size(), 2u);
@@ -158,6 +159,47 @@ TEST(DetectorBus, RepliesApartInTimeStayWhole) {
   EXPECT_EQ(response.parts[0].writes[0].detector, 1u);
   ASSERT_EQ(response.parts[1].writes.size(), 1u);
   EXPECT_EQ(response.parts[1].writes[0].detector, 0u);
+}
+
+TEST(DetectorBus, BurstFollowsTheNextReplyOnce) {
+  DetectorModel first = At(1);
+  first.SetFault(Fault::kEcho);
+  DetectorBus bus(first, {At(2)});
+  bus.QueueBurst(5, 0xFF);
+  // Neither an echo alone nor a frame nobody answers is a reply.
+  const Bytes nobodys = Read(3, reg::kVoltage);
+  EXPECT_EQ(Joined(bus.Respond(nobodys, 9600)), nobodys);
+
+  const Bytes write = Write(2, reg::kSensitivity, 3);
+  const LineResponse response = bus.Respond(write, 9600);
+  ASSERT_EQ(response.parts.size(), 3u);  // the echo, the reply, the burst
+  EXPECT_EQ(response.parts[1].bytes, write);
+  EXPECT_EQ(response.parts[1].writes.size(), 1u) << "the write goes with the reply";
+  EXPECT_EQ(response.parts[2].delay, response.parts[1].delay);
+  EXPECT_EQ(response.parts[2].bytes, Bytes(5, 0xFF));
+  EXPECT_TRUE(response.parts[2].writes.empty());
+
+  EXPECT_EQ(bus.Respond(write, 9600).parts.size(), 2u) << "once only";
+}
+
+TEST(DetectorBus, BurstFollowsALateReplyAndACollision) {
+  DetectorModel late = At(1);
+  late.SetFault(Fault::kLate);
+  DetectorBus alone(late);
+  alone.QueueBurst(2, 0x00);
+  const LineResponse lateReply = alone.Respond(Read(1, reg::kVoltage), 9600);
+  ASSERT_EQ(lateReply.parts.size(), 2u);
+  EXPECT_EQ(lateReply.parts[1].delay, kLateDelay);
+  EXPECT_EQ(lateReply.parts[1].bytes, Bytes(2, 0x00));
+
+  DetectorBus alike(At(1), {At(1)});
+  const Bytes garbled = Joined(alike.Respond(Read(1, reg::kVoltage), 9600));
+  alike.QueueBurst(4, 0x55);
+  Bytes followed = Joined(alike.Respond(Read(1, reg::kVoltage), 9600));
+  ASSERT_EQ(followed.size(), garbled.size() + 4);
+  EXPECT_EQ(Bytes(followed.end() - 4, followed.end()), Bytes(4, 0x55));
+  followed.resize(garbled.size());
+  EXPECT_EQ(followed, garbled);
 }
 
 TEST(DetectorBus, WritesChangeEachDetectorThatAcceptedThem) {

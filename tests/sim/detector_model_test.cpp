@@ -157,14 +157,93 @@ TEST(DetectorModel, EachFaultShapesTheReply) {
 TEST(DetectorModel, SpoiledRepliesStillCarryOutTheWriteButRefusalsDoNot) {
   DetectorModel detector(DetectorStart{});
   const Bytes request = Write(1, reg::kSensitivity, 3);
-  for (const Fault fault : {Fault::kLate, Fault::kBadCrc, Fault::kStray, Fault::kBytewise}) {
+  for (const Fault fault : {Fault::kLate, Fault::kBadCrc, Fault::kStray, Fault::kBytewise,
+                            Fault::kWrongAddress, Fault::kWrongCount, Fault::kAnswerAll}) {
     detector.SetFault(fault);
     EXPECT_TRUE(detector.Respond(request, 9600).write) << FaultName(fault);
   }
-  for (const Fault fault : {Fault::kSilent, Fault::kException}) {
+  for (const Fault fault : {Fault::kSilent, Fault::kException, Fault::kWrongValue}) {
     detector.SetFault(fault);
     EXPECT_FALSE(detector.Respond(request, 9600).write) << FaultName(fault);
   }
+}
+
+// The lying faults: well-formed frames with good CRCs whose content does not fit the request.
+TEST(DetectorModel, WrongAddressRepliesFromAnotherAddressToItsOwnRequestsOnly) {
+  DetectorModel detector(DetectorStart{});
+  detector.SetFault(Fault::kWrongAddress);
+  const Bytes read = Joined(detector.Respond(Read(1, reg::kVoltage), 9600));
+  EXPECT_EQ(read, (Bytes{0x77, 0x03, 0x02, 0x00, 0x78, 0x71, 0xAD}));  // the voltage, 12.0 V
+  EXPECT_TRUE(IsGood(read));
+  EXPECT_TRUE(detector.Respond(Read(0x77, reg::kVoltage), 9600).parts.empty());
+
+  const Response write = detector.Respond(Write(1, reg::kSensitivity, 3), 9600);
+  EXPECT_EQ(Joined(write), Write(0x77, reg::kSensitivity, 3));
+  const Bytes refusal = Joined(detector.Respond(Read(1, 5), 9600));
+  ASSERT_EQ(refusal.size(), 5u);
+  EXPECT_TRUE(IsGood(refusal));
+  EXPECT_EQ(refusal[0], 0x77);
+  EXPECT_EQ(refusal[1], 0x83);
+
+  DetectorModel atTheOther({.address = 0x77});
+  atTheOther.SetFault(Fault::kWrongAddress);
+  const Bytes fromElsewhere = Joined(atTheOther.Respond(Read(0x77, reg::kVoltage), 9600));
+  ASSERT_EQ(fromElsewhere.size(), 7u);
+  EXPECT_TRUE(IsGood(fromElsewhere));
+  EXPECT_EQ(fromElsewhere[0], 0x76);
+}
+
+TEST(DetectorModel, WrongValueConfirmsAWriteOfVWithVPlusOneAndKeepsTheOldValue) {
+  DetectorModel detector(DetectorStart{});
+  detector.SetFault(Fault::kWrongValue);
+  const Response response = detector.Respond(Write(1, reg::kSensitivity, 3), 9600);
+  EXPECT_EQ(Joined(response), Write(1, reg::kSensitivity, 4));  // 06 00 02 00 04, a good CRC
+  EXPECT_FALSE(response.write);
+  EXPECT_EQ(detector.Register(reg::kSensitivity), 2);
+  EXPECT_EQ(Joined(detector.Respond(Write(1, reg::kSlaveAddress, 9), 9600)),
+            Write(1, reg::kSlaveAddress, 10));
+
+  // Reads and refusals are as under none.
+  const DetectorModel plain(DetectorStart{});
+  for (const Bytes& request : {Read(1, reg::kLeakState, 2), Write(1, reg::kSensitivity, 0)}) {
+    EXPECT_EQ(Joined(detector.Respond(request, 9600)), Joined(plain.Respond(request, 9600)));
+  }
+}
+
+TEST(DetectorModel, WrongCountGivesFourTimesTheByteCountOverTheRightData) {
+  DetectorModel detector({.leak = 1, .alarm = 2});
+  const DetectorModel plain = detector;
+  detector.SetFault(Fault::kWrongCount);
+  for (const std::uint16_t count : {1, 2}) {
+    SCOPED_TRACE(count);
+    const Bytes good = Joined(plain.Respond(Read(1, reg::kLeakState, count), 9600));
+    const Bytes wrong = Joined(detector.Respond(Read(1, reg::kLeakState, count), 9600));
+    ASSERT_EQ(wrong.size(), good.size());
+    EXPECT_TRUE(IsGood(wrong));
+    EXPECT_EQ(wrong[2], 8 * count);
+    EXPECT_TRUE(std::equal(good.begin() + 3, good.end() - 2, wrong.begin() + 3));
+  }
+  const Bytes write = Write(1, reg::kSensitivity, 3);
+  EXPECT_EQ(Joined(detector.Respond(write, 9600)), write);
+}
+
+TEST(DetectorModel, AnswerAllAnswersEveryAddressAtEveryRateFromItsOwn) {
+  DetectorModel detector({.address = 1, .baudCode = 3});
+  detector.SetFault(Fault::kAnswerAll);
+  const DetectorModel plain(DetectorStart{});
+  const Bytes own = Joined(plain.Respond(Read(1, reg::kVoltage), 9600));
+  for (const int baud : {9600, 1200, 19200, 0}) {
+    for (const std::uint8_t address : {1, 0, 2, 0x77, 255}) {
+      EXPECT_EQ(Joined(detector.Respond(Read(address, reg::kVoltage), baud)), own)
+          << "address " << int(address) << " at " << baud;
+    }
+  }
+  const Response write = detector.Respond(Write(9, reg::kSensitivity, 3), 4800);
+  EXPECT_EQ(Joined(write), Write(1, reg::kSensitivity, 3));
+  ASSERT_TRUE(write.write);
+  Bytes corrupted = Read(2, reg::kVoltage);
+  corrupted.back() ^= 0x01;
+  EXPECT_TRUE(detector.Respond(corrupted, 9600).parts.empty());
 }
 
 TEST(FrameSplitter, AFrameEndsOnlyAtASilence) {

@@ -346,6 +346,69 @@ TEST(SimProcess, LateReplyComesAfterAOneSecondWait) {
   EXPECT_TRUE(IsGood(line.Receive(7, kReplyTimeout), 7));
 }
 
+// Well-formed replies with good CRCs that do not fit the request, each fault chosen on the
+// console of one running simulator.
+TEST(SimProcess, LyingFaultsSendWellFormedRepliesThatDoNotFit) {
+  SimProcess sim({"--voltage", "121"});
+  ASSERT_FALSE(sim.SlavePath().empty());
+  {
+    TestLine line(sim.SlavePath(), 9600);
+    EXPECT_EQ(sim.Command("fault wrong-address"), "ok fault wrong-address");
+    Bytes reply = line.Exchange(ReadHead(1, reg::kVoltage), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[0], kOtherAddress);
+    EXPECT_EQ(Word(reply, 3), 121);
+
+    EXPECT_EQ(sim.Command("fault wrong-value"), "ok fault wrong-value");
+    EXPECT_EQ(line.Exchange(WriteHead(1, reg::kSensitivity, 3), 8),
+              Request(WriteHead(1, reg::kSensitivity, 4)));
+
+    EXPECT_EQ(sim.Command("fault wrong-count"), "ok fault wrong-count");
+    reply = line.Exchange(ReadHead(1, reg::kLeakState, 2), 9);
+    ASSERT_TRUE(IsGood(reply, 9));
+    EXPECT_EQ(reply[2], 16);
+    reply = line.Exchange(ReadHead(1, reg::kSensitivity), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[2], 8);
+    EXPECT_EQ(Word(reply, 3), 2) << "the write confirmed with another value was not carried out";
+
+    EXPECT_EQ(sim.Command("fault answer-all"), "ok fault answer-all");
+    reply = line.Exchange(ReadHead(42, reg::kVoltage), 7);
+    ASSERT_TRUE(IsGood(reply, 7));
+    EXPECT_EQ(reply[0], 1);
+  }
+  // A rate the detector is not at, and an address that is not its own.
+  TestLine slow(sim.SlavePath(), 1200);
+  const Bytes reply = slow.Exchange(ReadHead(200, reg::kVoltage), 7);
+  ASSERT_TRUE(IsGood(reply, 7));
+  EXPECT_EQ(reply[0], 1);
+  EXPECT_EQ(sim.Command("fault none"), "ok fault none");
+  EXPECT_TRUE(slow.Exchange(ReadHead(200, reg::kVoltage), 7, kSilenceWait).empty());
+}
+
+TEST(SimProcess, BurstFollowsTheNextReplyOnce) {
+  SimProcess sim;
+  ASSERT_FALSE(sim.SlavePath().empty());
+  TestLine line(sim.SlavePath(), 9600);
+  EXPECT_EQ(sim.Command("burst 5 170"), "ok burst 5 170");
+  const Bytes reply = line.Exchange(ReadHead(1, reg::kVoltage), 7 + 5);
+  ASSERT_EQ(reply.size(), 12u);
+  EXPECT_TRUE(IsGood(Bytes(reply.begin(), reply.begin() + 7), 7));
+  EXPECT_EQ(Bytes(reply.begin() + 7, reply.end()), Bytes(5, 0xAA));
+  EXPECT_TRUE(IsGood(line.Exchange(ReadHead(1, reg::kVoltage), 7), 7));
+  EXPECT_TRUE(line.Receive(1, kSilenceWait).empty()) << "once only";
+
+  // A request that gets no reply leaves it waiting.
+  EXPECT_EQ(sim.Command("burst 3"), "ok burst 3 0");
+  EXPECT_EQ(sim.Command("fault silent"), "ok fault silent");
+  EXPECT_TRUE(line.Exchange(ReadHead(1, reg::kVoltage), 1, kSilenceWait).empty());
+  EXPECT_EQ(sim.Command("fault none"), "ok fault none");
+  const Bytes later = line.Exchange(ReadHead(1, reg::kVoltage), 7 + 3);
+  ASSERT_EQ(later.size(), 10u);
+  EXPECT_EQ(Bytes(later.begin() + 7, later.end()), Bytes(3, 0x00));
+  EXPECT_TRUE(line.Receive(1, kSilenceWait).empty());
+}
+
 // The simulator's line opened through our serial layer, as the tools open it.
 class LayerPort {
  public:

@@ -8,10 +8,17 @@
 
 namespace {
 
+// How a field is written in JSON.
+enum class JsonKind {
+  kLiteral,  // a number, true or false, as it is
+  kString,
+  kList,  // an array of strings: the value's words, which CSV shows apart by blanks
+};
+
 // One column of a CSV line and one member of a JSON object, which carry the same fields.
 struct Field {
   const char* name;
-  bool quoted;                       // a JSON string, rather than a number, true or false
+  JsonKind kind;
   std::optional<std::string> value;  // empty in CSV and null in JSON when absent
 };
 
@@ -25,24 +32,48 @@ std::optional<std::string> Volts(const std::optional<float>& volts) {
   return FormatOneDecimal("%.1f", static_cast<double>(*volts));
 }
 
-std::vector<Field> Fields(const PollReading& reading, bool echo) {
+std::string Join(const std::vector<std::string_view>& words, std::string_view separator) {
+  std::string text;
+  for (const std::string_view word : words) {
+    text.append(text.empty() ? "" : separator).append(word);
+  }
+  return text;
+}
+
+// `changed` is what differs from the last good poll; none for a failed poll.
+std::vector<Field> Fields(const PollReading& reading, bool echo,
+                          const std::optional<std::vector<std::string_view>>& changed) {
   const auto& status = reading.status;
   const bool good = status.has_value();
   const bool voltageFailed = reading.voltageAsked && !reading.voltage;
   const auto& replyTime = reading.outcome.replyTime;
+  using enum JsonKind;
   return {
-      {"time", true, LocalIsoTime(reading.at)},
-      {"good", false, Flag(good)},
-      {"leak", false, Flag(good ? std::optional(status->leak) : std::nullopt)},
-      {"alarm", false, good ? std::optional(std::to_string(status->alarmType)) : std::nullopt},
-      {"voltage", false, Volts(reading.voltage)},
-      {"response_ms", false,
+      {"time", kString, LocalIsoTime(reading.at)},
+      {"good", kLiteral, Flag(good)},
+      {"leak", kLiteral, Flag(good ? std::optional(status->leak) : std::nullopt)},
+      {"alarm", kLiteral, good ? std::optional(std::to_string(status->alarmType)) : std::nullopt},
+      {"voltage", kLiteral, Volts(reading.voltage)},
+      {"response_ms", kLiteral,
        replyTime ? std::optional(std::to_string(replyTime->count())) : std::nullopt},
-      {"cause", true, good ? std::nullopt : std::optional(BriefCause(reading.outcome.result))},
-      {"detail", true, good ? std::nullopt : std::optional(ExchangeSummary(reading.outcome, echo))},
-      {"voltage_cause", true,
+      {"cause", kString, good ? std::nullopt : std::optional(BriefCause(reading.outcome.result))},
+      {"detail", kString,
+       good ? std::nullopt : std::optional(ExchangeSummary(reading.outcome, echo))},
+      {"voltage_cause", kString,
        voltageFailed ? std::optional(BriefCause(reading.voltageOutcome.result)) : std::nullopt},
+      {"changed", kList, changed ? std::optional(Join(*changed, " ")) : std::nullopt},
   };
+}
+
+std::string JsonList(std::string_view words) {
+  std::string list = "[";
+  for (std::size_t at = 0; at < words.size();) {
+    const std::size_t end = std::min(words.find(' ', at), words.size());
+    if (list.size() > 1) list += ',';
+    list += JsonString(words.substr(at, end - at));
+    at = end + 1;
+  }
+  return list + "]";
 }
 
 std::string CsvLine(const std::vector<Field>& fields) {
@@ -61,8 +92,10 @@ std::string JsonLine(const std::vector<Field>& fields) {
     line.append(JsonString(field.name)).append(":");
     if (!field.value) {
       line += "null";
+    } else if (field.kind == JsonKind::kList) {
+      line += JsonList(*field.value);
     } else {
-      line += field.quoted ? JsonString(*field.value) : *field.value;
+      line += field.kind == JsonKind::kString ? JsonString(*field.value) : *field.value;
     }
   }
   return line + "}\n";
@@ -77,7 +110,7 @@ std::string Milliseconds(const std::optional<std::chrono::milliseconds>& time) {
 std::string PollLog::Header() const {
   if (format_ != PollFormat::kCsv) return {};
   std::string header;
-  for (const Field& field : Fields(PollReading{}, echo_)) {
+  for (const Field& field : Fields(PollReading{}, echo_, std::nullopt)) {
     if (!header.empty()) header += ',';
     header += field.name;
   }
@@ -85,16 +118,18 @@ std::string PollLog::Header() const {
 }
 
 std::string PollLog::Line(const PollReading& reading) {
+  std::optional<std::vector<std::string_view>> changed;
+  if (reading.status) changed = Changes(*reading.status);
   std::string line;
   switch (format_) {
     case PollFormat::kText:
-      line = TextLine(reading);
+      line = TextLine(reading, changed.value_or(std::vector<std::string_view>{}));
       break;
     case PollFormat::kCsv:
-      line = CsvLine(Fields(reading, echo_));
+      line = CsvLine(Fields(reading, echo_, changed));
       break;
     case PollFormat::kJsonLines:
-      line = JsonLine(Fields(reading, echo_));
+      line = JsonLine(Fields(reading, echo_, changed));
       break;
   }
   Count(reading);
@@ -103,7 +138,8 @@ std::string PollLog::Line(const PollReading& reading) {
 
 // "2025-06-01T22:00:00.512+08:00 good (7 ms): leak no, alarm 0 (none)", or "... failed:
 // no reply within 1000 ms".
-std::string PollLog::TextLine(const PollReading& reading) const {
+std::string PollLog::TextLine(const PollReading& reading,
+                              const std::vector<std::string_view>& changed) const {
   std::string line = LocalIsoTime(reading.at);
   const auto& status = reading.status;
   if (!status) {
@@ -124,17 +160,17 @@ std::string PollLog::TextLine(const PollReading& reading) const {
   } else if (reading.voltageAsked) {
     line.append(", voltage failed: ").append(ExchangeSummary(reading.voltageOutcome, echo_));
   }
-  return line.append(Changes(*status)).append("\n");
+  if (!changed.empty()) line.append("  [changed: ").append(Join(changed, ", ")).append("]");
+  return line.append("\n");
 }
 
 // Against the last good poll; the first has nothing to differ from.
-std::string PollLog::Changes(const DetectorStatus& status) const {
-  if (!lastGood_) return {};
-  const bool leak = status.leak != lastGood_->leak;
-  const bool alarm = status.alarmType != lastGood_->alarmType;
-  if (!leak && !alarm) return {};
-  return std::string("  [changed: ") + (leak ? "leak" : "") + (leak && alarm ? ", " : "") +
-         (alarm ? "alarm" : "") + "]";
+std::vector<std::string_view> PollLog::Changes(const DetectorStatus& status) const {
+  std::vector<std::string_view> changed;
+  if (!lastGood_) return changed;
+  if (status.leak != lastGood_->leak) changed.push_back("leak");
+  if (status.alarmType != lastGood_->alarmType) changed.push_back("alarm");
+  return changed;
 }
 
 void PollLog::Count(const PollReading& reading) {

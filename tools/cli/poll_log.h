@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "device/detector.h"
 #include "serial/rtu.h"
@@ -29,8 +30,9 @@ class PollLog {
 
   // The CSV header line; empty in the other formats.
   std::string Header() const;
-  // The poll's line, and the poll counted for the summary. In text, a leak state or alarm
-  // type other than the last good poll's is marked "[changed: ...]".
+  // The poll's line, and the poll counted for the summary. A leak state or alarm type other
+  // than the last good poll's is marked "[changed: ...]" in text and named in the changed
+  // field of CSV and JSON.
   std::string Line(const PollReading& reading);
   // Standard error's summary, headed by `what` was polled: the polls, good and failed by
   // cause, the response times of the good ones, and with --voltage the voltage readings.
@@ -39,8 +41,10 @@ class PollLog {
   bool AnyGood() const { return good_ > 0; }
 
  private:
-  std::string TextLine(const PollReading& reading) const;
-  std::string Changes(const DetectorStatus& status) const;
+  std::string TextLine(const PollReading& reading,
+                       const std::vector<std::string_view>& changed) const;
+  // "leak", "alarm", both in that order, or none.
+  std::vector<std::string_view> Changes(const DetectorStatus& status) const;
   void Count(const PollReading& reading);
 
   PollFormat format_;

@@ -44,10 +44,26 @@ CommandOutcome SetRegister(DetectorModel& model, std::uint8_t number, std::strin
   return {"ok " + echo + std::to_string(*value), false};
 }
 
+constexpr unsigned kMaxBurst = 64;
+
+// burst N [BYTE].
+CommandOutcome QueueBurst(DetectorBus& bus, std::string_view countText,
+                          std::string_view valueText) {
+  const auto count = ParseNumber(countText, kMaxBurst);
+  if (!count || *count == 0) {
+    return Error("bad count " + Quoted(countText) + " for burst (1 to " +
+                 std::to_string(kMaxBurst) + ")");
+  }
+  const auto value = ParseNumber(valueText, 255);
+  if (!value) return Error("bad byte " + Quoted(valueText) + " for burst (0 to 255)");
+  bus.QueueBurst(*count, static_cast<std::uint8_t>(*value));
+  return {"ok burst " + std::to_string(*count) + " " + std::to_string(*value), false};
+}
+
 }  // namespace
 
-CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard,
-                          std::string_view line) {
+CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::string_view line) {
+  DetectorModel& model = bus.First();
   const auto words = Words(line);
   if (words.empty()) return {};
   const std::string_view verb = words[0];
@@ -67,6 +83,9 @@ CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard,
     model.SetFault(*fault);
     return {"ok fault " + std::string(FaultName(*fault)), false};
   }
+  if (verb == "burst" && (words.size() == 2 || words.size() == 3)) {
+    return QueueBurst(bus, words[1], words.size() == 3 ? words[2] : "0");
+  }
   if (verb == "set" && words.size() == 3) {
     const auto number = ParseNumber(words[1], 0xFFFF);
     if (!number || !IsMappedRegister(*number)) {
@@ -76,16 +95,23 @@ CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard,
                        "set " + std::to_string(*number) + " ");
   }
   return Error("cannot read " + Quoted(Trimmed(line)) +
-               "; commands: leak N, alarm N, fault NAME, set REG N, requests, quit");
+               "; commands: leak N, alarm N, fault NAME, set REG N, burst N [BYTE], requests, "
+               "quit");
 }
 
 std::string_view CommandHelp() {
-  return "Commands on standard input (each answered by one line, 'ok ...' or 'error: ...'):\n"
-         "  leak N        register 0 (bit 0: 1 leak, 0 normal)\n"
-         "  alarm N       register 1 (0 none, 1 optical, 2 probe, 3 both)\n"
-         "  fault NAME    switch to one of the faults listed above\n"
-         "  set REG N     any register of the map (0-4, 8, 9) to N\n"
-         "  requests      'ok requests N': the frames heard on the line since the start,\n"
-         "                answered or not (any address, baud rate or content)\n"
-         "  quit          end the simulator\n";
+  return "Commands on standard input:\n"
+         "  leak N          register 0 (bit 0: 1 leak, 0 normal)\n"
+         "  alarm N         register 1 (0 none, 1 optical, 2 probe, 3 both)\n"
+         "  fault NAME      switch to one of the faults listed above\n"
+         "  set REG N       any register of the map (0-4, 8, 9) to N, 0-65535, also to a\n"
+         "                  value the detector would refuse in a write (sensitivity 7, say)\n"
+         "                  for the tools to meet; only the address (0-255) and the baud\n"
+         "                  code (0-4) stay where the detector can still be reached\n"
+         "  burst N [BYTE]  send N bytes (1-64) of BYTE (0-255, default 0) right after the\n"
+         "                  next reply, once; a reply that does not come (silent, another\n"
+         "                  address) leaves the burst waiting for the next\n"
+         "  requests        'ok requests N': the frames heard on the line since the start,\n"
+         "                  answered or not (any address, baud rate or content)\n"
+         "  quit            end the simulator\n";
 }

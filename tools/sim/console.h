@@ -5,16 +5,17 @@
 #include <string>
 #include <string_view>
 
-#include "tools/sim/detector_model.h"
+#include "tools/sim/detector_bus.h"
 
 struct CommandOutcome {
   std::string reply;  // one line: "ok ..." or "error: ..."; empty for an empty line
   bool quit = false;
 };
 
-// Runs one line, whatever bytes it holds; a bad line changes nothing and says why.
-// `requestsHeard` is what the requests command reports.
-CommandOutcome RunCommand(DetectorModel& model, std::uint64_t requestsHeard, std::string_view line);
+// Runs one line, whatever bytes it holds, on the bus's first detector or, for a burst, on
+// the line; a bad line changes nothing and says why. `requestsHeard` is what the requests
+// command reports.
+CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::string_view line);
 
 // The command summary for --help, which prints it after the faults.
 std::string_view CommandHelp();

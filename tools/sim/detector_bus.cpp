@@ -77,7 +77,7 @@ DetectorBus::DetectorBus(const DetectorModel& first, const std::vector<DetectorM
   detectors_.insert(detectors_.end(), others.begin(), others.end());
 }
 
-LineResponse DetectorBus::Respond(std::span<const std::uint8_t> frame, int lineBaud) const {
+LineResponse DetectorBus::Respond(std::span<const std::uint8_t> frame, int lineBaud) {
   std::vector<Answer> answers;
   std::string note;
   for (std::size_t i = 0; i < detectors_.size(); ++i) {
@@ -94,6 +94,11 @@ LineResponse DetectorBus::Respond(std::span<const std::uint8_t> frame, int lineB
   if (answers.size() > 1) {
     line = Collide(answers, lineBaud);
     note += "; the replies collide";
+  }
+  if (!line.parts.empty() && !burst_.empty()) {
+    // At the reply's last part's time and queued after it, so it follows that part at once.
+    note += "; then a burst of " + std::to_string(burst_.size()) + " bytes";
+    line.parts.push_back({line.parts.back().delay, std::exchange(burst_, {}), {}});
   }
   line.note = std::move(note);
   if (detectors_.front().fault() == Fault::kEcho) {

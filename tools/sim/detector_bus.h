@@ -35,8 +35,12 @@ class DetectorBus {
 
   // What comes back on the line for one frame heard at `lineBaud`: the one reply, the
   // replies colliding when several detectors answer, and first, under the first detector's
-  // echo fault, the frame itself.
-  LineResponse Respond(std::span<const std::uint8_t> frame, int lineBaud) const;
+  // echo fault, the frame itself; after the reply a burst, if one is queued.
+  LineResponse Respond(std::span<const std::uint8_t> frame, int lineBaud);
+
+  // Noise on the line: `count` bytes of `value` right after the next reply, once. Until a
+  // reply goes out (not an echo, and not while nobody answers) it waits.
+  void QueueBurst(std::size_t count, std::uint8_t value) { burst_.assign(count, value); }
 
   void Apply(const DetectorWrite& write) { detectors_.at(write.detector).Apply(write.write); }
   DetectorModel& First() { return detectors_.front(); }
@@ -44,6 +48,7 @@ class DetectorBus {
 
  private:
   std::vector<DetectorModel> detectors_;
+  std::vector<std::uint8_t> burst_;  // empty when none is queued
 };
 
 // Colliding replies, bit by bit. Each byte goes out as 8N1: a low start bit, eight data bits

@@ -12,7 +12,7 @@ struct FaultEntry {
   std::string_view name;
 };
 
-constexpr std::array<FaultEntry, 9> kFaults = {{
+constexpr std::array<FaultEntry, 13> kFaults = {{
     {Fault::kNone, "none"},
     {Fault::kSilent, "silent"},
     {Fault::kLate, "late"},
@@ -21,6 +21,10 @@ constexpr std::array<FaultEntry, 9> kFaults = {{
     {Fault::kStrayLate, "stray-late"},
     {Fault::kException, "exception"},
     {Fault::kBytewise, "bytewise"},
+    {Fault::kWrongAddress, "wrong-address"},
+    {Fault::kWrongValue, "wrong-value"},
+    {Fault::kWrongCount, "wrong-count"},
+    {Fault::kAnswerAll, "answer-all"},
     {Fault::kEcho, "echo"},
 }};
 
@@ -90,6 +94,10 @@ std::string FaultNames() {
   return names;
 }
 
+std::uint8_t OtherAddress(std::uint8_t own) {
+  return own == kOtherAddress ? kOtherAddress ^ 1 : kOtherAddress;
+}
+
 bool IsMappedRegister(unsigned number) {
   return number <= reg::kVoltage || number == reg::kSlaveAddress || number == reg::kBaudCode;
 }
@@ -119,17 +127,24 @@ int DetectorModel::BaudRate() const {
   return code < kBaudRates.size() ? kBaudRates[code] : 0;
 }
 
+std::uint8_t DetectorModel::ReplyAddress() const {
+  return fault_ == Fault::kWrongAddress ? OtherAddress(Address()) : Address();
+}
+
 Response DetectorModel::Respond(std::span<const std::uint8_t> frame, int lineBaud) const {
   if (!HasGoodCrc(frame)) {
     return Silence("ignored: not a frame (" + std::to_string(frame.size()) + " bytes)");
   }
-  const std::uint8_t address = frame[0];
-  if (address != Address()) return Silence("ignored: for address " + std::to_string(address));
-  if (lineBaud != BaudRate()) {
+  const bool answersAll = fault_ == Fault::kAnswerAll;
+  if (frame[0] != Address() && !answersAll) {
+    return Silence("ignored: for address " + std::to_string(frame[0]));
+  }
+  if (lineBaud != BaudRate() && !answersAll) {
     return Silence("ignored: line at " + std::to_string(lineBaud) + " baud, detector at " +
                    std::to_string(BaudRate()));
   }
   if (fault_ == Fault::kSilent) return Silence("no reply (fault silent)");
+  const std::uint8_t address = ReplyAddress();
   const std::uint8_t function = frame[1];
   if (fault_ == Fault::kException) return Refuse(address, function, kDeviceFailure, "fault");
   if (function != kReadHolding && function != kWriteSingle) {
@@ -155,7 +170,9 @@ Response DetectorModel::Read(std::uint8_t address, std::uint16_t first, std::uin
     return Refuse(address, kReadHolding, refusal,
                   "read " + std::to_string(count) + " from " + std::to_string(first));
   }
-  std::vector<std::uint8_t> reply = {address, kReadHolding, static_cast<std::uint8_t>(2 * count)};
+  // No read of the map is longer than five registers, so even a wrong count fits its byte.
+  const unsigned byteCount = 2 * count * (fault_ == Fault::kWrongCount ? kWrongCountFactor : 1);
+  std::vector<std::uint8_t> reply = {address, kReadHolding, static_cast<std::uint8_t>(byteCount)};
   for (unsigned number = first; number < first + count; ++number) {
     reply.push_back(static_cast<std::uint8_t>(registers_[number] >> 8));
     reply.push_back(static_cast<std::uint8_t>(registers_[number] & 0xFF));
@@ -170,10 +187,16 @@ Response DetectorModel::Write(std::uint8_t address, std::uint16_t number,
   const std::string what = "write " + std::to_string(number) + " = " + std::to_string(value);
   if (!IsWritableRegister(number)) return Refuse(address, kWriteSingle, kIllegalAddress, what);
   if (!IsAcceptedValue(number, value)) return Refuse(address, kWriteSingle, kIllegalValue, what);
+  const bool lies = fault_ == Fault::kWrongValue;
+  const std::uint16_t confirmed = lies ? static_cast<std::uint16_t>(value + 1) : value;
   Response response = Shape(
       WithCrc({address, kWriteSingle, static_cast<std::uint8_t>(number >> 8),
-               static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(value >> 8),
-               static_cast<std::uint8_t>(value & 0xFF)}));
+               static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(confirmed >> 8),
+               static_cast<std::uint8_t>(confirmed & 0xFF)}));
+  if (lies) {
+    response.note = what + " confirmed as " + std::to_string(confirmed) + ", not carried out";
+    return response;
+  }
   response.write = RegisterWrite{static_cast<std::uint8_t>(number), value};
   response.note = what;
   return response;

@@ -21,7 +21,11 @@ enum class Fault {
   kStrayLate,
   kException,
   kBytewise,
-  kEcho,  // the adapter's, not the detector's: it returns every frame it sends
+  kWrongAddress,  // replies from another address
+  kWrongValue,    // confirms a write with another value and does not carry it out
+  kWrongCount,    // a read reply's byte count is not that of its data
+  kAnswerAll,     // answers every request, whatever its address and the line's rate
+  kEcho,          // the adapter's, not the detector's: it returns every frame it sends
 };
 
 std::optional<Fault> ParseFault(std::string_view name);
@@ -35,6 +39,11 @@ inline constexpr std::chrono::milliseconds kStrayLateDelay{50};  // after the re
 inline constexpr std::chrono::milliseconds kBytewiseGap{20};     // under the 100 ms byte gap
 inline constexpr std::uint8_t kStrayByte = 0x00;
 inline constexpr std::uint8_t kDeviceFailure = 0x04;  // the exception code of the fault
+// Where wrong-address replies come from; a detector at that address itself replies from
+// OtherAddress's other choice.
+inline constexpr std::uint8_t kOtherAddress = 0x77;
+// Wrong-count's byte count is this many times the data's: 8 for one register, 16 for two.
+inline constexpr unsigned kWrongCountFactor = 4;
 
 // Modbus exception codes a slave answers with when it refuses a request.
 inline constexpr std::uint8_t kIllegalFunction = 0x01;
@@ -85,6 +94,7 @@ class DetectorModel {
   int BaudRate() const;  // 0 while the baud code names no rate
 
  private:
+  std::uint8_t ReplyAddress() const;
   Response Read(std::uint8_t address, std::uint16_t first, std::uint16_t count) const;
   Response Write(std::uint8_t address, std::uint16_t number, std::uint16_t value) const;
   Response Refuse(std::uint8_t address, std::uint8_t function, std::uint8_t code,
@@ -94,6 +104,10 @@ class DetectorModel {
   std::array<std::uint16_t, 10> registers_{};
   Fault fault_ = Fault::kNone;
 };
+
+// The address a wrong-address reply claims to come from: kOtherAddress, or kOtherAddress
+// with its lowest bit flipped for a detector at kOtherAddress.
+std::uint8_t OtherAddress(std::uint8_t own);
 
 // Registers 0 to 4, 8 and 9 exist; 5 to 7 do not.
 bool IsMappedRegister(unsigned number);

@@ -18,10 +18,12 @@ std::string BadValue(std::string_view name, std::string_view value, const std::s
 // Each sets its option from the value; an error text, empty when the value was good.
 using Setter = std::string (*)(SimOptions& options, std::string_view name, std::string_view value);
 
-template <std::uint16_t DetectorStart::*Field, unsigned Max>
+template <std::uint16_t DetectorStart::*Field, unsigned Min, unsigned Max>
 std::string SetStartRegister(SimOptions& options, std::string_view name, std::string_view value) {
   const auto number = ParseNumber(value, Max);
-  if (!number) return BadValue(name, value, "0 to " + std::to_string(Max));
+  if (!number || *number < Min) {
+    return BadValue(name, value, std::to_string(Min) + " to " + std::to_string(Max));
+  }
   options.start.*Field = static_cast<std::uint16_t>(*number);
   return {};
 }
@@ -87,12 +89,13 @@ struct ValueOption {
 };
 
 constexpr std::array<ValueOption, 11> kValueOptions = {{
-    {"--address", SetStartRegister<&DetectorStart::address, 255>},
-    {"--version", SetStartRegister<&DetectorStart::version, 0xFFFF>},
-    {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 0xFFFF>},
-    {"--voltage", SetStartRegister<&DetectorStart::voltage, 0xFFFF>},
-    {"--leak", SetStartRegister<&DetectorStart::leak, 0xFFFF>},
-    {"--alarm", SetStartRegister<&DetectorStart::alarm, 0xFFFF>},
+    {"--address", SetStartRegister<&DetectorStart::address, 0, 255>},
+    {"--version", SetStartRegister<&DetectorStart::version, 0, 0xFFFF>},
+    // What the detector takes in a write; the console's set 2 plays any other value.
+    {"--sensitivity", SetStartRegister<&DetectorStart::sensitivity, 1, 3>},
+    {"--voltage", SetStartRegister<&DetectorStart::voltage, 0, 0xFFFF>},
+    {"--leak", SetStartRegister<&DetectorStart::leak, 0, 0xFFFF>},
+    {"--alarm", SetStartRegister<&DetectorStart::alarm, 0, 0xFFFF>},
     {"--baud", SetBaud},
     {"--fault", SetFault},
     {"--also", AddDetector},
@@ -162,10 +165,12 @@ DetectorBus MakeBus(const SimOptions& options) {
 
 std::string Usage() {
   std::string text =
-      "Usage: kl395-sim [options]\n"
+      "Usage: kl395-sim [OPTION]...\n"
+      "\n"
       "Plays one water-leak detector (a Modbus RTU slave) on a pseudo-terminal, or several\n"
       "on one line with --also. The first line on standard output is the terminal's path;\n"
       "open it like a serial port.\n"
+      "\n"
       "A detector answers only requests to its own address, and only while the other side\n"
       "has set the line to its own baud rate. Registers 0-4, 8 and 9 can be read, and 2\n"
       "(sensitivity), 8 (address) and 9 (baud code) written; a write of the address or the\n"
@@ -176,7 +181,8 @@ std::string Usage() {
       "  --address N       slave address, 0-255 (default 1)\n"
       "  --baud RATE       1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
       "  --version N       register 3, in tenths (default 10: version 1.0)\n"
-      "  --sensitivity N   register 2: 1 high, 2 medium, 3 low (default 2)\n"
+      "  --sensitivity N   register 2: 1 high, 2 medium, 3 low (default 2); for another\n"
+      "                    value, use the console's set 2 N\n"
       "  --voltage N       register 4, in tenths of a volt (default 120)\n"
       "  --leak N          register 0 (default 0)\n"
       "  --alarm N         register 1 (default 0)\n"
@@ -193,35 +199,46 @@ std::string Usage() {
       "  --help, -h        show this text\n"
       "\n"
       "Faults:\n"
-      "  none        answer normally\n"
-      "  silent      never answer\n"
-      "  late        answer after 1.2 s, past a 1 s wait\n"
-      "  bad-crc     answer with a wrong CRC\n"
-      "  stray       send an extra byte with the reply\n"
-      "  stray-late  send an extra byte 50 ms after the reply\n"
-      "  exception   refuse every request with exception 04\n"
-      "  bytewise    send the reply one byte at a time, 20 ms apart\n"
-      "  echo        play a two-wire adapter without echo suppression: send every frame\n"
-      "              heard straight back, whatever its address or baud rate, then answer\n"
-      "              as under none\n"
-      "Under late, bad-crc, stray, stray-late and bytewise a write is still carried out;\n"
-      "under silent and exception nothing is.\n"
+      "  none           answer normally\n"
+      "  silent         never answer\n"
+      "  late           answer after 1.2 s, past a 1 s wait\n"
+      "  bad-crc        answer with a wrong CRC\n"
+      "  stray          send an extra byte with the reply\n"
+      "  stray-late     send an extra byte 50 ms after the reply\n"
+      "  exception      refuse every request with exception 04\n"
+      "  bytewise       send the reply one byte at a time, 20 ms apart\n"
+      "  wrong-address  answer from address 119 (0x77) instead of its own; a detector\n"
+      "                 at 119 answers from 118 (119 XOR 1)\n"
+      "  wrong-value    confirm a write of V with V+1 (a good CRC) and not carry it out\n"
+      "  wrong-count    give a read reply the byte count of four times its data (8 for\n"
+      "                 one register, 16 for two), with the data and a CRC as sent\n"
+      "  answer-all     answer every request, whatever its address and the line's baud\n"
+      "                 rate, always from its own address: one device answering for all\n"
+      "  echo           play a two-wire adapter without echo suppression: send every\n"
+      "                 frame heard straight back, whatever its address or baud rate,\n"
+      "                 then answer as under none\n"
       "\n"
-      "Several detectors (--also):\n"
-      "Every detector hears every request and answers its own as above; a write of the\n"
-      "address or the baud code changes each detector that accepted it. The faults and the\n"
-      "commands below apply to the first detector only; under echo a frame is echoed once.\n"
-      "Detectors at one address answer together, and their replies collide as on a two-wire\n"
-      "line: it is low while any of them sends a low bit, each later reply starts a few bit\n"
-      "times after the one before, and what the master's receiver makes of that goes out.\n"
-      "The master almost always reads a frame of the wrong length or with a wrong CRC.\n"
+      "Under late, bad-crc, stray, stray-late, bytewise, wrong-address, wrong-count and\n"
+      "answer-all a write is still carried out; under silent, exception and wrong-value\n"
+      "it is not.\n"
+      "\n"
+      "With --also, several detectors share the line. Every detector hears every request\n"
+      "and answers its own as above; a write of the address or the baud code changes each\n"
+      "detector that accepted it. The faults and the commands below apply to the first\n"
+      "detector only, but for burst, which is the line's and follows whichever reply comes\n"
+      "next; under echo a frame is echoed once. Detectors at one address answer together,\n"
+      "and their replies collide as on a two-wire line: it is low while any of them sends a\n"
+      "low bit, each later reply starts a few bit times after the one before, and what the\n"
+      "master's receiver makes of that goes out. The master almost always reads a frame of\n"
+      "the wrong length or with a wrong CRC.\n"
       "\n";
   text += CommandHelp();
   text +=
-      "Empty lines are ignored. The simulator ends on quit, SIGTERM, SIGINT or SIGHUP, and\n"
-      "at the end of standard input when that is a pipe, a socket or a terminal. Standard\n"
-      "input that is /dev/null (as a shell gives a background job), a file, or a terminal\n"
-      "it may not read only brings commands; the simulator then runs until it is told to\n"
-      "end.\n";
+      "\n"
+      "Each command is answered by one line, 'ok ...' or 'error: ...'; empty lines are\n"
+      "ignored. The simulator ends on quit, SIGTERM, SIGINT or SIGHUP, and at the end of\n"
+      "standard input when that is a pipe, a socket or a terminal. Standard input that is\n"
+      "/dev/null (as a shell gives a background job), a file, or a terminal it may not read\n"
+      "only brings commands; the simulator then runs until it is told to end.\n";
   return text;
 }

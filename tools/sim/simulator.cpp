@@ -87,7 +87,7 @@ bool Simulator::HearConsole(ConsoleInput& console) {
 }
 
 bool Simulator::RunConsoleLine(const std::string& line) {
-  const CommandOutcome outcome = RunCommand(bus_.First(), splitter_.FramesHeard(), line);
+  const CommandOutcome outcome = RunCommand(bus_, splitter_.FramesHeard(), line);
   if (!outcome.reply.empty()) WriteLine(stdout, outcome.reply);
   return !outcome.quit;
 }
