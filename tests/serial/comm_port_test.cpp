@@ -473,18 +473,6 @@ TEST_F(DetectorExchangeTest, LateReplyIsDiscardedBeforeTheNextRequest) {
   EXPECT_EQ(pty_.Receive(8), kVoltageRequest);
 }
 
-TEST_F(DetectorExchangeTest, StrayByteAfterTheReadLeavesTheExchangeGood) {
-  Open();
-  Serve([this] {
-    pty_.Send(kVoltageReply);
-    pty_.WaitForQueuedAtPort(0);
-    pty_.Send(Bytes{0x00});
-  });
-  EXPECT_TRUE(RtuExchange(port_, kReadVoltage, 7, 500).good());
-  detector_.join();
-  EXPECT_EQ(WaitForInput(port_, 1, 1000), 1u) << "the stray byte waits for the next exchange";
-}
-
 TEST_F(CommPortTest, PulledLineFailsPromptlyWithoutSpinning) {
   Open();
   pty_.Pull();
