@@ -96,6 +96,21 @@ TEST_F(QtWindowTest, LampsShowTheSamePixmapEveryTimeAnIconComesBack) {
   }
   EXPECT_EQ(std::set<qint64>({keys[IDI_LAMP_OFF], keys[IDI_LAMP_RED], keys[IDI_LAMP_GREEN]}).size(),
             3u);
+
+  // Greyed, each icon is derived once, and undimmed it is the loaded one again.
+  std::map<int, qint64> greyedKeys;
+  for (int round = 0; round < 3; ++round) {
+    for (int icon : {IDI_LAMP_RED, IDI_LAMP_GREEN}) {
+      Window().SetIcon(IDC_LEAK_LAMP, icon);
+      Window().SetIconDimmed(IDC_LEAK_LAMP, true);
+      const qint64 key = leak->pixmap().cacheKey();
+      EXPECT_NE(key, keys[icon]) << icon;
+      EXPECT_EQ(greyedKeys.try_emplace(icon, key).first->second, key)
+          << icon << " in round " << round;
+      Window().SetIconDimmed(IDC_LEAK_LAMP, false);
+      EXPECT_EQ(leak->pixmap().cacheKey(), keys[icon]) << icon << " in round " << round;
+    }
+  }
 }
 
 TEST_F(QtWindowTest, NoTextIsCutOffAndNoControlCoversAnother) {

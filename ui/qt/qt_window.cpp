@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,9 +18,11 @@
 #include <QThread>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "res/resource.h"
 #include "ui/port_list_tip.h"
+#include "ui/toolkit/greyed_pixels.h"
 
 namespace ui {
 namespace {
@@ -38,6 +41,17 @@ QString FromUtf8(std::string_view text) {
 // The icons of res/icons, embedded under their resource ids.
 QIcon ResourceIcon(int iconId) {
   return QIcon(QStringLiteral(":/icons/%1.ico").arg(iconId));
+}
+
+QPixmap Greyed(const QPixmap& pixmap) {
+  QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+    GreyPixels({line, static_cast<std::size_t>(image.width())});
+  }
+  QPixmap greyed = QPixmap::fromImage(image);
+  greyed.setDevicePixelRatio(pixmap.devicePixelRatio());
+  return greyed;
 }
 
 // The program's name as Windows gives it: the executable's file name without its extension.
@@ -346,8 +360,29 @@ void QtWindow::SetToolTip(int controlId, std::string_view text) {
   widget->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
 }
 
+QtWindow::ShownIcon* QtWindow::IconShownBy(int controlId) {
+  const Control* control = Find(controlId);
+  if (!control || control->source->kind != ControlKind::kIcon) return nullptr;
+  return &shownIcons_.try_emplace(controlId, ShownIcon{control->source->iconId}).first->second;
+}
+
 void QtWindow::SetIcon(int controlId, int iconId) {
-  if (auto* icon = Find<QLabel>(controlId)) icon->setPixmap(LargeIcon(iconId));
+  if (ShownIcon* shown = IconShownBy(controlId)) {
+    shown->iconId = iconId;
+    ShowIcon(controlId, *shown);
+  }
+}
+
+void QtWindow::SetIconDimmed(int controlId, bool dimmed) {
+  if (ShownIcon* shown = IconShownBy(controlId)) {
+    shown->dimmed = dimmed;
+    ShowIcon(controlId, *shown);
+  }
+}
+
+void QtWindow::ShowIcon(int controlId, const ShownIcon& shown) {
+  static_cast<QLabel*>(ControlWidget(controlId))
+      ->setPixmap(shown.dimmed ? DimmedIcon(shown.iconId) : LargeIcon(shown.iconId));
 }
 
 // A window reads each icon once: a QIcon made afresh at every change of a lamp would read its
@@ -358,6 +393,13 @@ const QPixmap& QtWindow::LargeIcon(int iconId) {
     const int size = style()->pixelMetric(QStyle::PM_LargeIconSize);
     entry->second = ResourceIcon(iconId).pixmap(size, size);
   }
+  return entry->second;
+}
+
+// Greyed once per icon, for the same reason.
+const QPixmap& QtWindow::DimmedIcon(int iconId) {
+  auto [entry, added] = dimmedIcons_.try_emplace(iconId);
+  if (added) entry->second = Greyed(LargeIcon(iconId));
   return entry->second;
 }
 
