@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
+#include <QTextDocument>
 #include <cmath>
 #include <map>
 #include <set>
@@ -29,6 +30,14 @@ QString Utf8(std::string_view text) {
 
 QString Accessible(QWidget* widget, QAccessible::Text text) {
   return QAccessible::queryAccessibleInterface(widget)->text(text);
+}
+
+// The text a tooltip shows, as QToolTip tells markup from plain text.
+QString ShownText(const QString& tip) {
+  if (!Qt::mightBeRichText(tip)) return tip;
+  QTextDocument document;
+  document.setHtml(tip);
+  return document.toPlainText();
 }
 
 bool Interactive(ControlKind kind) {
@@ -283,6 +292,21 @@ TEST_F(QtWindowTest, PortListToolTipNamesTheDeviceOfEachEntry) {
   QApplication::sendEvent(list, &hover);
   EXPECT_TRUE(list->toolTip().contains("Com3：/dev/ttyUSB7")) << list->toolTip().toStdString();
   EXPECT_EQ(Window().EntryText(IDC_PORT_COMBO, 2), "Com3");
+}
+
+// Qt takes a tooltip whose first line holds a tag for markup; a link's target is the user's
+// own text and must show as it is written, on lines of its own.
+TEST_F(QtWindowTest, PortListToolTipShowsNamesAsTheyAreWritten) {
+  TempPortsDir ports;
+  ports.Link(1, "/dev/<b>x</b>");
+  ports.Link(2, "/dev/ttyUSB7");
+  Open();
+  QWidget* list = Control(IDC_PORT_COMBO);
+  QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(list, &hover);
+  const std::string shown = ShownText(list->toolTip()).toStdString();
+  EXPECT_TRUE(shown.starts_with("Com1：/dev/<b>x</b>，设备不存在\nCom2：/dev/ttyUSB7，设备不存在"))
+      << shown;
 }
 
 }  // namespace

@@ -38,6 +38,13 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A tooltip's text as it stands: a device name, a link's target, a process name or a byte
+// dump must never pass as markup.
+QString PlainToolTip(std::string_view text) {
+  const QString tip = FromUtf8(text);
+  return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip;
+}
+
 // The icons of res/icons, embedded under their resource ids.
 QIcon ResourceIcon(int iconId) {
   return QIcon(QStringLiteral(":/icons/%1.ico").arg(iconId));
@@ -280,7 +287,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
   }
   // The port list's tooltip is worked out when it is wanted, since adapters come and go.
   if (event->type() == QEvent::ToolTip && list == ControlWidget(IDC_PORT_COMBO)) {
-    list->setToolTip(FromUtf8(PortListToolTip(list->count())));
+    list->setToolTip(PlainToolTip(PortListToolTip(list->count())));
   }
   return false;
 }
@@ -353,11 +360,7 @@ void QtWindow::SetCheckState(int controlId, int state) {
 }
 
 void QtWindow::SetToolTip(int controlId, std::string_view text) {
-  QWidget* widget = ControlWidget(controlId);
-  if (!widget) return;
-  // A device name or a byte dump must never pass as markup.
-  const QString tip = FromUtf8(text);
-  widget->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
+  if (QWidget* widget = ControlWidget(controlId)) widget->setToolTip(PlainToolTip(text));
 }
 
 QtWindow::ShownIcon* QtWindow::IconShownBy(int controlId) {
