@@ -1,5 +1,7 @@
 // The Qt window built from the main template: where the controls go, what they hold, the
 // keyboard, and what screen readers learn about them.
+#include <fcntl.h>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -16,7 +18,10 @@
 #include <set>
 
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/port_holder.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/temp_ports_dir.h"
+#include "ui/port_list_tip.h"
 
 namespace {
 
@@ -292,6 +297,28 @@ TEST_F(QtWindowTest, PortListToolTipNamesTheDeviceOfEachEntry) {
   QApplication::sendEvent(list, &hover);
   EXPECT_TRUE(list->toolTip().contains("Com3：/dev/ttyUSB7")) << list->toolTip().toStdString();
   EXPECT_EQ(Window().EntryText(IDC_PORT_COMBO, 2), "Com3");
+}
+
+// A pointer resting on the list brings hover after hover; the ports are looked at for the
+// first, and again only once that tip has been kept for a while.
+TEST_F(QtWindowTest, PortListToolTipIsNotWorkedOutAtEveryHover) {
+  TempPortsDir ports;
+  PtyPair line;
+  ports.Link(1, line.PortPath());
+  Open();
+  QWidget* list = Control(IDC_PORT_COMBO);
+  auto hover = [&] {
+    QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(list, &event);
+    return list->toolTip().toStdString();
+  };
+  const std::string first = hover();
+  EXPECT_EQ(first, "Com1：" + line.PortPath());
+  const PortHolder terminal(line.PortPath(), O_RDONLY);
+  ASSERT_GT(terminal.pid(), 0);
+  EXPECT_EQ(hover(), first);
+  QTest::qWait(std::chrono::milliseconds(PortListTip::kKeptFor).count() + 100);
+  EXPECT_NE(hover().find("sleep（进程 " + std::to_string(terminal.pid())), std::string::npos);
 }
 
 // Qt takes a tooltip whose first line holds a tag for markup; a link's target is the user's

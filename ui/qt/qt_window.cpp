@@ -21,7 +21,6 @@
 #include <cstdint>
 
 #include "res/resource.h"
-#include "ui/port_list_tip.h"
 #include "ui/toolkit/greyed_pixels.h"
 
 namespace ui {
@@ -287,7 +286,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
   }
   // The port list's tooltip is worked out when it is wanted, since adapters come and go.
   if (event->type() == QEvent::ToolTip && list == ControlWidget(IDC_PORT_COMBO)) {
-    list->setToolTip(PlainToolTip(PortListToolTip(list->count())));
+    list->setToolTip(PlainToolTip(portListTip_.Text(list->count())));
   }
   return false;
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ui/port_list_tip.h"
 #include "ui/qt/dialog_layout.h"
 #include "ui/toolkit/dialog_template.h"
 #include "ui/toolkit/window.h"
@@ -109,6 +110,7 @@ class QtWindow final : public QDialog, public Window {
   std::map<int, ShownIcon> shownIcons_;  // by icon control, from its first change
   QTimer timer_;
   QMenu* contextMenu_ = nullptr;
+  PortListTip portListTip_;
   bool ended_ = false;
 
   std::mutex tasksMutex_;

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "res/resource.h"
-#include "ui/port_list_tip.h"
 #include "ui/toolkit/dialog_template.h"
 #include "ui/toolkit/greyed_pixels.h"
 #include "ui/win32/list_data.h"
@@ -327,8 +326,8 @@ void Win32Window::ProvidePortListTip(NMTTDISPINFOW& request) {
   const HWND list = Control(IDC_PORT_COMBO);
   if (!list || request.hdr.idFrom != reinterpret_cast<UINT_PTR>(list)) return;
   const auto entries = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
-  portListTip_ = WideFromUtf8(PortListToolTip(entries));
-  request.lpszText = portListTip_.data();
+  portListTipText_ = WideFromUtf8(portListTip_.Text(entries));
+  request.lpszText = portListTipText_.data();
 }
 
 std::string Win32Window::Text(int controlId) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "ui/port_list_tip.h"
 #include "ui/toolkit/window.h"
 #include "ui/win32/windows_api.h"
 
@@ -87,9 +88,10 @@ class Win32Window final : public Window {
   HICON windowIcon_ = nullptr;
   HWND toolTips_ = nullptr;                   // made at the first tip, owned by the dialog
   std::map<int, std::wstring> toolTipTexts_;  // by control: the texts of the tools it holds
-  std::wstring portListTip_;                  // the port list's tip while it is shown
-  std::map<int, ShownIcon> shownIcons_;       // by icon control, from its first change
-  std::map<HICON, HICON> greyedIcons_;        // by shared icon: its greyed copy, ours to free
+  PortListTip portListTip_;
+  std::wstring portListTipText_;         // the port list's tip while it is shown
+  std::map<int, ShownIcon> shownIcons_;  // by icon control, from its first change
+  std::map<HICON, HICON> greyedIcons_;   // by shared icon: its greyed copy, ours to free
 
   std::mutex endMutex_;
   bool ending_ = false;    // guarded by endMutex_
