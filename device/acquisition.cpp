@@ -25,6 +25,10 @@ namespace {
 // periods run at it rather than flooding the line or stalling the timer.
 constexpr int kMinimumPeriodMs = 10;
 constexpr int kReadingShownBy[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP, IDC_LEAK_TEXT};
+constexpr int kLamps[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP};
+// One failed poll may be a glitch on the line; from the second in a row the lamps' reading is
+// stale, and they show it greyed until a poll is good again.
+constexpr std::uint64_t kFailedPollsBeforeStale = 2;
 
 HeldPort& Held() {
   static HeldPort port;
@@ -39,6 +43,10 @@ PollRecord& Record() {
 void ShowReadingTips(ui::Window& window) {
   const std::string tip = Record().ReadingTip();
   for (int control : kReadingShownBy) window.SetToolTip(control, tip);
+}
+
+void DimLamps(ui::Window& window, bool dimmed) {
+  for (int lamp : kLamps) window.SetIconDimmed(lamp, dimmed);
 }
 
 void ShowCount(ui::Window& window, int controlId, std::uint64_t count) {
@@ -72,6 +80,7 @@ void StopAcquisition(ui::Window& window) {
   window.SetIcon(IDC_OPTICAL_LAMP, IDI_LAMP_OFF);
   window.SetIcon(IDC_PROBE_LAMP, IDI_LAMP_OFF);
   window.SetIcon(IDC_LEAK_LAMP, IDI_LAMP_OFF);
+  DimLamps(window, false);
   window.SetText(IDC_LEAK_TEXT, text::kNoAlarm);
   for (int control : kReadingShownBy) window.SetToolTip(control, {});  // no reading shown
 }
@@ -127,6 +136,7 @@ void MonitorDialog::OnTimer(ui::Window& window) {
     Held().CheckLine();
     window.SetToolTip(IDC_FAILURE_COUNT, Record().FailureTip());
     ShowReadingTips(window);
+    if (Record().FailedInARow() >= kFailedPollsBeforeStale) DimLamps(window, true);
     return;
   }
   ShowCount(window, IDC_SUCCESS_COUNT, ++g_pollSuccessCount);
@@ -134,5 +144,6 @@ void MonitorDialog::OnTimer(ui::Window& window) {
   ShowReadingTips(window);
   ShowLeak(window, status->leak);
   ShowAlarmType(window, status->alarmType);
+  DimLamps(window, false);
   if (g_factoryMode == 1) ShowVoltage(window, address);
 }

@@ -26,6 +26,8 @@ class PollRecord {
   std::string FailureTip() const;
   // Empty before the first good poll.
   std::string ReadingTip() const;
+  // The polls that failed since the last good one, or since the start before the first.
+  std::uint64_t FailedInARow() const { return failedSinceGood_; }
 
  private:
   struct Failure {

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <charconv>
+#include <climits>
 #include <fstream>
 #include <memory>
 #include <string_view>
@@ -41,18 +43,34 @@ bool OpenForReading(pid_t pid, std::string_view fd) {
   return true;
 }
 
-bool ReadsDevice(pid_t pid, dev_t device) {
+// The device a descriptor of another process is open on, read from the text of its link:
+// following the link itself (stat through /proc/PID/fd) would reach whatever the descriptor
+// is open on, a file on a network mount that hangs among them. The text is the kernel's own
+// path of the file, free of symbolic links, and device nodes live under /dev, on file systems
+// held in memory: only such a text is looked up, and without following anything.
+std::optional<dev_t> DeviceOpenOn(int fdFolder, const char* fd) {
+  std::array<char, PATH_MAX> target{};
+  const ssize_t length = ::readlinkat(fdFolder, fd, target.data(), target.size() - 1);
+  if (length <= 0 ||
+      !std::string_view(target.data(), static_cast<std::size_t>(length)).starts_with("/dev/")) {
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (::lstat(target.data(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+  return info.st_rdev;
+}
+
+enum class Access { kReading, kAny };
+
+bool HoldsDevice(pid_t pid, dev_t device, Access access) {
   const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
   const Dir dir(::opendir(fds.c_str()));
   if (!dir) return false;  // another user's process, or one that just ended
   while (const dirent* entry = ::readdir(dir.get())) {
-    struct stat info {};
-    if (entry->d_name[0] == '.' || ::fstatat(::dirfd(dir.get()), entry->d_name, &info, 0) != 0) {
+    if (entry->d_name[0] == '.' || DeviceOpenOn(::dirfd(dir.get()), entry->d_name) != device) {
       continue;
     }
-    if (S_ISCHR(info.st_mode) && info.st_rdev == device && OpenForReading(pid, entry->d_name)) {
-      return true;
-    }
+    if (access == Access::kAny || OpenForReading(pid, entry->d_name)) return true;
   }
   return false;
 }
@@ -64,18 +82,27 @@ std::string CommandName(pid_t pid) {
   return name;
 }
 
-}  // namespace
-
-std::optional<DeviceHolder> FindOtherReader(dev_t device) {
+std::optional<DeviceHolder> FindHolder(dev_t device, Access access) {
   const Dir proc(::opendir("/proc"));
   if (!proc) return std::nullopt;
   const pid_t self = ::getpid();
   while (const dirent* entry = ::readdir(proc.get())) {
     const auto pid = ProcessId(entry->d_name);
-    if (pid && *pid != self && ReadsDevice(*pid, device))
+    if (pid && *pid != self && HoldsDevice(*pid, device, access)) {
       return DeviceHolder{*pid, CommandName(*pid)};
+    }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DeviceHolder> FindOtherReader(dev_t device) {
+  return FindHolder(device, Access::kReading);
+}
+
+std::optional<DeviceHolder> FindOtherHolder(dev_t device) {
+  return FindHolder(device, Access::kAny);
 }
 
 std::string DeviceGroup(const std::string& path) {

@@ -17,6 +17,9 @@ struct DeviceHolder {
 // processes this user may look at are seen. A process that holds it write-only (as the
 // simulator's end of a pseudo-terminal does) cannot, and is not counted.
 std::optional<DeviceHolder> FindOtherReader(dev_t device);
+// The same for any access mode: who keeps an open refused as busy (EBUSY, a terminal made
+// exclusive) when no reader is seen.
+std::optional<DeviceHolder> FindOtherHolder(dev_t device);
 
 // The name of the group that owns the file at `path`, or empty.
 std::string DeviceGroup(const std::string& path);

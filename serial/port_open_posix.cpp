@@ -57,11 +57,12 @@ std::unique_ptr<CommPort> Refuse(CommErrorKind kind, const std::string& path,
   return nullptr;
 }
 
-// Another process reading the character device at `path`.
-std::optional<DeviceHolder> OtherReader(const std::string& path) {
+// Another process that has the character device at `path` open: reading it, or, with
+// `anyAccess`, in any way (whoever made it exclusive need not read it).
+std::optional<DeviceHolder> OtherHolder(const std::string& path, bool anyAccess = false) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
-  return FindOtherReader(info.st_rdev);
+  return anyAccess ? FindOtherHolder(info.st_rdev) : FindOtherReader(info.st_rdev);
 }
 
 std::string HolderText(const DeviceHolder& holder) {
@@ -83,7 +84,7 @@ CommError BusyError(const std::string& path, const std::string& reason,
 // program made exclusive, whose holder is looked for as any other's.
 std::unique_ptr<CommPort> RefuseOpen(const std::string& path, int error) {
   CommError refusal{.kind = OpenErrorKind(error), .message = path + ": " + SystemMessage(error)};
-  if (error == EBUSY) refusal = BusyError(path, SystemMessage(error), OtherReader(path));
+  if (error == EBUSY) refusal = BusyError(path, SystemMessage(error), OtherHolder(path, true));
   if (refusal.kind == CommErrorKind::kPermission) refusal.group = DeviceGroup(path);
   SetLastCommError(std::move(refusal));
   return nullptr;
@@ -120,7 +121,7 @@ std::optional<CommError> WhyNotUsable(int fd, const std::string& path) {
   if (!::isatty(fd))
     return CommError{CommErrorKind::kConfiguration, path + ": not a serial device"};
   if (MadeExclusiveByAnother(fd)) {
-    return BusyError(path, "made exclusive by another program", OtherReader(path));
+    return BusyError(path, "made exclusive by another program", OtherHolder(path, true));
   }
   // Windows opens a COM port without sharing. TIOCEXCL refuses later opens, but not those of
   // root, so the lock is what keeps two of our own processes apart.
@@ -130,12 +131,12 @@ std::optional<CommError> WhyNotUsable(int fd, const std::string& path) {
       return CommError{CommErrorKind::kConfiguration, path + ": " + SystemMessage(error)};
     }
     return BusyError(path, "already open elsewhere (" + SystemMessage(error) + ")",
-                     OtherReader(path));
+                     OtherHolder(path));
   }
   // A program that opened the device without locking it (a terminal program, a modem manager
   // probing a new adapter, a script with a serial library's defaults) is not kept out by the
   // lock, and one that reads the line would take our replies: the port is busy while it does.
-  if (const auto holder = OtherReader(path)) {
+  if (const auto holder = OtherHolder(path)) {
     return BusyError(path, "open in another program", holder);
   }
   return std::nullopt;

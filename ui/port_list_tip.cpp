@@ -50,3 +50,12 @@ std::string PortListToolTip(int portCount) {
   }
   return tip.empty() ? std::string(tip::kNoPorts) : tip;
 }
+
+const std::string& PortListTip::Text(int portCount, Clock::time_point now) {
+  if (!madeAt_ || portCount != portCount_ || now - *madeAt_ >= kKeptFor) {
+    text_ = PortListToolTip(portCount);
+    portCount_ = portCount;
+    madeAt_ = now;
+  }
+  return text_;
+}

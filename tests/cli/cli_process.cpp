@@ -3,12 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <thread>
 #include <utility>
 
@@ -128,13 +126,4 @@ bool CliProcess::ReadSome(Clock::time_point deadline) {
   Drain(fds[0], out_, output);
   Drain(fds[1], err_, error);
   return true;
-}
-
-bool HeldExclusive(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY;
-  int exclusive = 0;
-  const bool held = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
-  close(fd);
-  return held;
 }

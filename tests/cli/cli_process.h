@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/exclusive_terminal.h"
+
 class CliProcess {
  public:
   // What a standard stream of the child gets besides one of the test's descriptors.
@@ -45,9 +47,3 @@ class CliProcess {
   int out_ = -1;
   int err_ = -1;
 };
-
-// Whether later opens of the terminal would be refused as busy: the exclusive flag our
-// backend sets at open outlives a process that ends without clearing it, for as long as
-// the other end stays open. (Root's opens pass it, so the flag itself is read.) Write-only,
-// so as not to count as another reader of the line, which the tool refuses as busy.
-bool HeldExclusive(const std::string& path);

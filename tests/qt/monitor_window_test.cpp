@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <clocale>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,28 @@ namespace {
 
 enum class Lamp { kOff, kRed, kGreen };
 
+// Whether `shown` is `original` without its colours: each pixel as bright to the eye (ITU-R
+// BT.601 weights) and as opaque as the original's, and grey.
+::testing::AssertionResult IsGreyedFrom(const QImage& shown, const QImage& original) {
+  if (shown.size() != original.size() || shown == original) {
+    return ::testing::AssertionFailure() << "not a changed picture of the same size";
+  }
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) {
+      const QColor was = original.pixelColor(x, y);
+      const QColor is = shown.pixelColor(x, y);
+      const double brightness = 0.299 * was.red() + 0.587 * was.green() + 0.114 * was.blue();
+      if (is.alpha() != was.alpha() || is.red() != is.green() || is.green() != is.blue() ||
+          std::abs(is.red() - brightness) > 1.0) {
+        return ::testing::AssertionFailure()
+               << "pixel " << x << "," << y << " is " << is.name(QColor::HexArgb).toStdString()
+               << ", was " << was.name(QColor::HexArgb).toStdString();
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 class QtMonitorWindowTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -38,9 +61,13 @@ class QtMonitorWindowTest : public testing::Test {
   }
   ui::QtWindow& Window() { return *window_; }
   void Click(int button) { QTest::mouseClick(Window().ControlWidget(button), Qt::LeftButton); }
+  QImage LampImage(int lamp) {
+    return qobject_cast<QLabel*>(Window().ControlWidget(lamp))->pixmap().toImage();
+  }
+  int Count(int counter) { return std::stoi(Window().Text(counter)); }
   // What a lamp shows, judged by the colour at its centre as a person would.
   Lamp LampShown(int lamp) {
-    const QImage image = qobject_cast<QLabel*>(Window().ControlWidget(lamp))->pixmap().toImage();
+    const QImage image = LampImage(lamp);
     const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
     if (centre.red() > 2 * centre.green()) return Lamp::kRed;
     if (centre.green() > 2 * centre.red()) return Lamp::kGreen;
@@ -95,6 +122,32 @@ TEST_F(QtMonitorWindowTest, AcquisitionLightsTheLampsAndCountsUntilEsc) {
   const CommHandle port = OpenCommPort(1, 9600);
   EXPECT_TRUE(port);
   CloseCommPort(port);
+}
+
+// A detector that stops answering: its last reading stays on the lamps, greyed from the
+// second failed poll on, and in colour again once it answers.
+TEST_F(QtMonitorWindowTest, LampsShowAStaleReadingGreyed) {
+  ASSERT_TRUE(sim_.Command("leak 1"));
+  Window().SetText(IDC_PERIOD_EDIT, "100");
+  Click(IDC_ACQUIRE_BUTTON);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Count(IDC_SUCCESS_COUNT) >= 1; }, 5000));
+  const QImage red = LampImage(IDC_LEAK_LAMP);
+  const QImage green = LampImage(IDC_OPTICAL_LAMP);
+  ASSERT_EQ(LampShown(IDC_LEAK_LAMP), Lamp::kRed);
+
+  ASSERT_TRUE(sim_.Command("fault silent"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Count(IDC_FAILURE_COUNT) >= 2; }, 10000));
+  EXPECT_TRUE(IsGreyedFrom(LampImage(IDC_LEAK_LAMP), red));
+  EXPECT_TRUE(IsGreyedFrom(LampImage(IDC_OPTICAL_LAMP), green));
+  EXPECT_TRUE(IsGreyedFrom(LampImage(IDC_PROBE_LAMP), green));
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
+
+  const int good = Count(IDC_SUCCESS_COUNT);
+  ASSERT_TRUE(sim_.Command("fault none"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Count(IDC_SUCCESS_COUNT) > good; }, 5000));
+  EXPECT_EQ(LampImage(IDC_LEAK_LAMP), red);
+  EXPECT_EQ(LampImage(IDC_OPTICAL_LAMP), green);
+  Click(IDC_ACQUIRE_BUTTON);
 }
 
 // Stopped during a probe that then answers, the search still reports its find. Acquisition

@@ -1,5 +1,7 @@
 // The Qt window built from the main template: where the controls go, what they hold, the
 // keyboard, and what screen readers learn about them.
+#include <fcntl.h>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,12 +12,16 @@
 #include <QPushButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
+#include <QTextDocument>
 #include <cmath>
 #include <map>
 #include <set>
 
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/port_holder.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/temp_ports_dir.h"
+#include "ui/port_list_tip.h"
 
 namespace {
 
@@ -29,6 +35,14 @@ QString Utf8(std::string_view text) {
 
 QString Accessible(QWidget* widget, QAccessible::Text text) {
   return QAccessible::queryAccessibleInterface(widget)->text(text);
+}
+
+// The text a tooltip shows, as QToolTip tells markup from plain text.
+QString ShownText(const QString& tip) {
+  if (!Qt::mightBeRichText(tip)) return tip;
+  QTextDocument document;
+  document.setHtml(tip);
+  return document.toPlainText();
 }
 
 bool Interactive(ControlKind kind) {
@@ -96,6 +110,21 @@ TEST_F(QtWindowTest, LampsShowTheSamePixmapEveryTimeAnIconComesBack) {
   }
   EXPECT_EQ(std::set<qint64>({keys[IDI_LAMP_OFF], keys[IDI_LAMP_RED], keys[IDI_LAMP_GREEN]}).size(),
             3u);
+
+  // Greyed, each icon is derived once, and undimmed it is the loaded one again.
+  std::map<int, qint64> greyedKeys;
+  for (int round = 0; round < 3; ++round) {
+    for (int icon : {IDI_LAMP_RED, IDI_LAMP_GREEN}) {
+      Window().SetIcon(IDC_LEAK_LAMP, icon);
+      Window().SetIconDimmed(IDC_LEAK_LAMP, true);
+      const qint64 key = leak->pixmap().cacheKey();
+      EXPECT_NE(key, keys[icon]) << icon;
+      EXPECT_EQ(greyedKeys.try_emplace(icon, key).first->second, key)
+          << icon << " in round " << round;
+      Window().SetIconDimmed(IDC_LEAK_LAMP, false);
+      EXPECT_EQ(leak->pixmap().cacheKey(), keys[icon]) << icon << " in round " << round;
+    }
+  }
 }
 
 TEST_F(QtWindowTest, NoTextIsCutOffAndNoControlCoversAnother) {
@@ -268,6 +297,43 @@ TEST_F(QtWindowTest, PortListToolTipNamesTheDeviceOfEachEntry) {
   QApplication::sendEvent(list, &hover);
   EXPECT_TRUE(list->toolTip().contains("Com3：/dev/ttyUSB7")) << list->toolTip().toStdString();
   EXPECT_EQ(Window().EntryText(IDC_PORT_COMBO, 2), "Com3");
+}
+
+// A pointer resting on the list brings hover after hover; the ports are looked at for the
+// first, and again only once that tip has been kept for a while.
+TEST_F(QtWindowTest, PortListToolTipIsNotWorkedOutAtEveryHover) {
+  TempPortsDir ports;
+  PtyPair line;
+  ports.Link(1, line.PortPath());
+  Open();
+  QWidget* list = Control(IDC_PORT_COMBO);
+  auto hover = [&] {
+    QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(list, &event);
+    return list->toolTip().toStdString();
+  };
+  const std::string first = hover();
+  EXPECT_EQ(first, "Com1：" + line.PortPath());
+  const PortHolder terminal(line.PortPath(), O_RDONLY);
+  ASSERT_GT(terminal.pid(), 0);
+  EXPECT_EQ(hover(), first);
+  QTest::qWait(std::chrono::milliseconds(PortListTip::kKeptFor).count() + 100);
+  EXPECT_NE(hover().find("sleep（进程 " + std::to_string(terminal.pid())), std::string::npos);
+}
+
+// Qt takes a tooltip whose first line holds a tag for markup; a link's target is the user's
+// own text and must show as it is written, on lines of its own.
+TEST_F(QtWindowTest, PortListToolTipShowsNamesAsTheyAreWritten) {
+  TempPortsDir ports;
+  ports.Link(1, "/dev/<b>x</b>");
+  ports.Link(2, "/dev/ttyUSB7");
+  Open();
+  QWidget* list = Control(IDC_PORT_COMBO);
+  QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(list, &hover);
+  const std::string shown = ShownText(list->toolTip()).toStdString();
+  EXPECT_TRUE(shown.starts_with("Com1：/dev/<b>x</b>，设备不存在\nCom2：/dev/ttyUSB7，设备不存在"))
+      << shown;
 }
 
 }  // namespace

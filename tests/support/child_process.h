@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,3 +25,6 @@ std::vector<std::string> Words(const std::string& text);
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::vector<std::pair<int, int>>& streams,
                    const std::vector<int>& closed = {});
+// Waits for a started program to end. Returns its exit code, or -1 when it was ended by a
+// signal or did not end in time; it is then killed.
+int WaitForExit(pid_t pid, std::chrono::milliseconds timeout);

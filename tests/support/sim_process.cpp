@@ -4,11 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <thread>
 
 #include "tests/support/child_process.h"
 
@@ -69,22 +67,11 @@ int SimProcess::Stop(int signal) {
 
 int SimProcess::Wait(std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (done == 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    status = -1;
-  }
+  const int code = WaitForExit(pid_, timeout);
   pid_ = -1;
   CloseFd(input_);
   CloseFd(output_);
-  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return code;
 }
 
 std::optional<std::string> SimProcess::ReadLine(std::chrono::milliseconds timeout) {

@@ -3,7 +3,10 @@
 // acquisition, the search, factory mode, the keyboard, and its end in every state.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "res/resource.h"
 #include "tests/win32/window_driver.h"
@@ -47,6 +50,63 @@ ProcessUsage MeasureProcess() {
 void PrintUsage(const char* when, const ProcessUsage& usage) {
   std::printf("%s: %lu GDI objects, %lu USER objects, %lu handles, working set %zu kB\n", when,
               usage.gdiObjects, usage.userObjects, usage.handles, usage.workingSet / 1024);
+}
+
+// An icon's colour picture and its mask, 32 bits a pixel, top row first; empty when the icon
+// cannot be read.
+struct IconPicture {
+  std::vector<std::uint32_t> colour;
+  std::vector<std::uint32_t> mask;
+};
+
+std::vector<std::uint32_t> BitmapPixels(HBITMAP bitmap) {
+  BITMAP shape{};
+  if (!bitmap || !GetObjectW(bitmap, sizeof shape, &shape)) return {};
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = shape.bmWidth;
+  format.bmiHeader.biHeight = -shape.bmHeight;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(shape.bmWidth * shape.bmHeight));
+  const HDC screen = GetDC(nullptr);
+  const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), pixels.data(),
+                             &format, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  return rows == shape.bmHeight ? pixels : std::vector<std::uint32_t>{};
+}
+
+IconPicture PictureOf(HICON icon) {
+  ICONINFO parts{};
+  if (!GetIconInfo(icon, &parts)) return {};
+  IconPicture picture{BitmapPixels(parts.hbmColor), BitmapPixels(parts.hbmMask)};
+  DeleteObject(parts.hbmColor);
+  DeleteObject(parts.hbmMask);
+  return picture;
+}
+
+// Whether `shown` is `original` without its colours: the same mask, and each pixel grey and as
+// bright to the eye (ITU-R BT.601 weights) as the original's.
+testing::AssertionResult IsGreyedFrom(HICON shown, HICON original) {
+  if (shown == original) return testing::AssertionFailure() << "the icon itself";
+  const IconPicture is = PictureOf(shown);
+  const IconPicture was = PictureOf(original);
+  if (is.colour.empty() || is.colour.size() != was.colour.size() || is.mask != was.mask) {
+    return testing::AssertionFailure() << "not a picture of the same shape";
+  }
+  for (std::size_t i = 0; i < is.colour.size(); ++i) {
+    auto channel = [](std::uint32_t pixel, int shift) { return (pixel >> shift) & 0xFF; };
+    const double brightness = 0.299 * channel(was.colour[i], 16) +
+                              0.587 * channel(was.colour[i], 8) + 0.114 * channel(was.colour[i], 0);
+    const std::uint32_t grey = channel(is.colour[i], 0);
+    if (channel(is.colour[i], 16) != grey || channel(is.colour[i], 8) != grey ||
+        std::abs(grey - brightness) > 1.0) {
+      return testing::AssertionFailure()
+             << "pixel " << i << " is " << std::hex << is.colour[i] << ", was " << was.colour[i];
+    }
+  }
+  return testing::AssertionSuccess();
 }
 
 // Leaves only the 19200 search-rate box ticked.
@@ -189,6 +249,45 @@ TEST(Win32MainWindow, AcquisitionLightsTheLampsAndCountsThePolls) {
   EXPECT_EQ(w.Text(IDC_LEAK_TEXT), "无报警");
   EXPECT_GE(std::stoi(w.Text(IDC_SUCCESS_COUNT)), 3) << "the counters keep their values";
   for (int button : kBusyButtons) EXPECT_TRUE(w.IsEnabled(button)) << button;
+}
+
+// A detector that stops answering, here because the polls go to an address nobody has: its
+// last reading stays on the lamps, greyed from the second failed poll on, in colour again
+// once it answers.
+TEST(Win32MainWindow, LampsShowAStaleReadingGreyed) {
+  RunningMainWindow w;
+  ASSERT_TRUE(w.Handle());
+  auto count = [&](int counter) { return std::stoi(w.Text(counter)); };
+  w.Select(IDC_PORT_COMBO, PortEntry(wine_ports::kLeaking));
+  w.SetText(IDC_PERIOD_EDIT, "100");
+  w.Click(IDC_ACQUIRE_BUTTON);
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_SUCCESS_COUNT) >= 1; }, 10s));
+  const HICON red = ProgramIcon(IDI_LAMP_RED);
+  const HICON green = ProgramIcon(IDI_LAMP_GREEN);
+  ASSERT_EQ(w.Icon(IDC_LEAK_LAMP), red);
+
+  w.SetText(IDC_ADDRESS_EDIT, "9");
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_FAILURE_COUNT) >= 2; }, 10s));
+  const HICON greyedRed = w.Icon(IDC_LEAK_LAMP);
+  EXPECT_TRUE(IsGreyedFrom(greyedRed, red));
+  EXPECT_EQ(w.Icon(IDC_OPTICAL_LAMP), greyedRed) << "one greyed copy of each icon";
+  EXPECT_TRUE(IsGreyedFrom(w.Icon(IDC_PROBE_LAMP), green));
+  EXPECT_EQ(w.Text(IDC_LEAK_TEXT), "漏水");
+
+  const int good = count(IDC_SUCCESS_COUNT);
+  w.SetText(IDC_ADDRESS_EDIT, "1");
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_SUCCESS_COUNT) > good; }, 10s));
+  EXPECT_EQ(w.Icon(IDC_LEAK_LAMP), red);
+  EXPECT_EQ(w.Icon(IDC_PROBE_LAMP), green);
+
+  const int failed = count(IDC_FAILURE_COUNT);
+  w.SetText(IDC_ADDRESS_EDIT, "9");
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_FAILURE_COUNT) >= failed + 2; }, 10s));
+  EXPECT_EQ(w.Icon(IDC_LEAK_LAMP), greyedRed) << "made once, shown again";
+  w.Click(IDC_ACQUIRE_BUTTON);
+  for (int lamp : {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP}) {
+    EXPECT_EQ(w.Icon(lamp), ProgramIcon(IDI_LAMP_OFF)) << lamp;
+  }
 }
 
 // Each start lights the lamps green (the quiet detector) or red (the leaking one), each stop

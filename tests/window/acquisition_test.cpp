@@ -24,6 +24,10 @@ class AcquisitionTest : public MainWindowTest {
     return {Window().Icon(IDC_LEAK_LAMP), Window().Icon(IDC_OPTICAL_LAMP),
             Window().Icon(IDC_PROBE_LAMP)};
   }
+  std::array<bool, 3> Dimmed() {
+    return {Window().IconDimmed(IDC_LEAK_LAMP), Window().IconDimmed(IDC_OPTICAL_LAMP),
+            Window().IconDimmed(IDC_PROBE_LAMP)};
+  }
   void EnterFactoryMode() {
     Window().onModal = [](ui::FakeWindow& password) {
       password.Type(IDC_PASSWORD_EDIT, std::string(text::kAccessCode));
@@ -37,6 +41,8 @@ class AcquisitionTest : public MainWindowTest {
 constexpr int kRed = IDI_LAMP_RED;
 constexpr int kGreen = IDI_LAMP_GREEN;
 constexpr int kOff = IDI_LAMP_OFF;
+constexpr std::array<bool, 3> kUndimmed = {false, false, false};
+constexpr std::array<bool, 3> kAllDimmed = {true, true, true};
 
 TEST_F(AcquisitionTest, EachPollShowsTheLeakAndAlarmTypeOnTheLamps) {
   Start();
@@ -87,6 +93,44 @@ TEST_F(AcquisitionTest, FailedPollsAreCountedAndLeaveTheLampsAlone) {
   EXPECT_EQ(Lamps(), (std::array<int, 3>{kRed, kGreen, kGreen}));
   EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
   EXPECT_TRUE(Boxes().empty()) << "a failed poll is counted, not reported";
+}
+
+// A silent detector: from the second failed poll in a row the lamps show their reading greyed,
+// and nothing else of the window changes for it.
+TEST_F(AcquisitionTest, LampsAreDimmedWhileTheirReadingIsStale) {
+  Start();
+  StartAcquisition();
+  Console("leak 1");
+  Console("alarm 2");
+  Window().Tick();
+  const std::array<int, 3> reading = {kRed, kGreen, kRed};
+  ASSERT_EQ(Lamps(), reading);
+  EXPECT_EQ(Dimmed(), kUndimmed);
+
+  Console("fault silent");
+  Window().Tick();
+  EXPECT_EQ(Dimmed(), kUndimmed) << "one failed poll";
+  Window().Tick();
+  EXPECT_EQ(Dimmed(), kAllDimmed) << "the second in a row";
+  EXPECT_EQ(Lamps(), reading) << "the same icons, greyed";
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
+  EXPECT_EQ(Window().Text(IDC_FAILURE_COUNT), "2");
+  EXPECT_TRUE(Boxes().empty());
+
+  Console("fault none");
+  Window().Tick();
+  EXPECT_EQ(Dimmed(), kUndimmed) << "a good poll";
+  EXPECT_EQ(Lamps(), reading);
+
+  Console("fault silent");
+  Window().Tick();
+  Window().Tick();
+  ASSERT_EQ(Dimmed(), kAllDimmed);
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  EXPECT_EQ(Lamps(), (std::array<int, 3>{kOff, kOff, kOff}));
+  EXPECT_EQ(Dimmed(), kUndimmed) << "stopped: black, not greyed";
+  StartAcquisition();
+  EXPECT_EQ(Dimmed(), kUndimmed);
 }
 
 TEST_F(AcquisitionTest, StopTurnsTheLampsOffAndKeepsTheCounters) {

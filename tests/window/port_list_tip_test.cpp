@@ -32,4 +32,22 @@ TEST(PortListToolTip, NamesEachDeviceAndWhatStandsInItsWay) {
                 "，已被 sleep（进程 " + std::to_string(terminal.pid()) + "）占用");
 }
 
+// Worked out at the first hover and kept for a while: another hover soon after shows the same
+// tip without looking at the ports again, a later one what has changed since.
+TEST(PortListTip, IsKeptForAWhileAndThenWorkedOutAnew) {
+  TempPortsDir ports;
+  PtyPair line;
+  ports.Link(1, line.PortPath());
+  PortListTip tip;
+  const auto start = PortListTip::Clock::now();
+  const std::string free = tip.Text(12, start);
+  EXPECT_EQ(free, "Com1：" + line.PortPath());
+
+  const PortHolder terminal(line.PortPath(), O_RDONLY);
+  ASSERT_GT(terminal.pid(), 0);
+  EXPECT_EQ(tip.Text(12, start + PortListTip::kKeptFor / 2), free);
+  EXPECT_EQ(tip.Text(12, start + PortListTip::kKeptFor), PortListToolTip(12));
+  EXPECT_NE(PortListToolTip(12), free);
+}
+
 }  // namespace

@@ -168,6 +168,9 @@ void FakeWindow::SetToolTip(int controlId, std::string_view text) {
 void FakeWindow::SetIcon(int controlId, int iconId) {
   At(controlId).icon = iconId;
 }
+void FakeWindow::SetIconDimmed(int controlId, bool dimmed) {
+  At(controlId).iconDimmed = dimmed;
+}
 void FakeWindow::SetWindowIcon(int iconId) {
   windowIcon_ = iconId;
 }

@@ -44,6 +44,7 @@ class FakeWindow : public Window {
   bool IsEnabled(int controlId) const;
   bool IsVisible(int controlId) const;
   int Icon(int controlId) const;
+  bool IconDimmed(int controlId) const { return At(controlId).iconDimmed; }
   const std::string& ToolTip(int controlId) const { return At(controlId).toolTip; }
   int WindowIcon() const { return windowIcon_; }
   bool TimerRunning() const { return timerRunning_; }
@@ -71,6 +72,7 @@ class FakeWindow : public Window {
   void SetCheckState(int controlId, int state) override;
   void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
+  void SetIconDimmed(int controlId, bool dimmed) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
   void MessageBox(std::string_view text) override;
@@ -91,6 +93,7 @@ class FakeWindow : public Window {
     int selection = -1;
     int check = 0;
     int icon = 0;
+    bool iconDimmed = false;
     std::string toolTip;
   };
 

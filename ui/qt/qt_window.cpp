@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,9 +18,10 @@
 #include <QThread>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "res/resource.h"
-#include "ui/port_list_tip.h"
+#include "ui/toolkit/greyed_pixels.h"
 
 namespace ui {
 namespace {
@@ -35,9 +37,27 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A tooltip's text as it stands: a device name, a link's target, a process name or a byte
+// dump must never pass as markup.
+QString PlainToolTip(std::string_view text) {
+  const QString tip = FromUtf8(text);
+  return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip;
+}
+
 // The icons of res/icons, embedded under their resource ids.
 QIcon ResourceIcon(int iconId) {
   return QIcon(QStringLiteral(":/icons/%1.ico").arg(iconId));
+}
+
+QPixmap Greyed(const QPixmap& pixmap) {
+  QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+    GreyPixels({line, static_cast<std::size_t>(image.width())});
+  }
+  QPixmap greyed = QPixmap::fromImage(image);
+  greyed.setDevicePixelRatio(pixmap.devicePixelRatio());
+  return greyed;
 }
 
 // The program's name as Windows gives it: the executable's file name without its extension.
@@ -266,7 +286,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
   }
   // The port list's tooltip is worked out when it is wanted, since adapters come and go.
   if (event->type() == QEvent::ToolTip && list == ControlWidget(IDC_PORT_COMBO)) {
-    list->setToolTip(FromUtf8(PortListToolTip(list->count())));
+    list->setToolTip(PlainToolTip(portListTip_.Text(list->count())));
   }
   return false;
 }
@@ -339,15 +359,32 @@ void QtWindow::SetCheckState(int controlId, int state) {
 }
 
 void QtWindow::SetToolTip(int controlId, std::string_view text) {
-  QWidget* widget = ControlWidget(controlId);
-  if (!widget) return;
-  // A device name or a byte dump must never pass as markup.
-  const QString tip = FromUtf8(text);
-  widget->setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
+  if (QWidget* widget = ControlWidget(controlId)) widget->setToolTip(PlainToolTip(text));
+}
+
+QtWindow::ShownIcon* QtWindow::IconShownBy(int controlId) {
+  const Control* control = Find(controlId);
+  if (!control || control->source->kind != ControlKind::kIcon) return nullptr;
+  return &shownIcons_.try_emplace(controlId, ShownIcon{control->source->iconId}).first->second;
 }
 
 void QtWindow::SetIcon(int controlId, int iconId) {
-  if (auto* icon = Find<QLabel>(controlId)) icon->setPixmap(LargeIcon(iconId));
+  if (ShownIcon* shown = IconShownBy(controlId)) {
+    shown->iconId = iconId;
+    ShowIcon(controlId, *shown);
+  }
+}
+
+void QtWindow::SetIconDimmed(int controlId, bool dimmed) {
+  if (ShownIcon* shown = IconShownBy(controlId)) {
+    shown->dimmed = dimmed;
+    ShowIcon(controlId, *shown);
+  }
+}
+
+void QtWindow::ShowIcon(int controlId, const ShownIcon& shown) {
+  static_cast<QLabel*>(ControlWidget(controlId))
+      ->setPixmap(shown.dimmed ? DimmedIcon(shown.iconId) : LargeIcon(shown.iconId));
 }
 
 // A window reads each icon once: a QIcon made afresh at every change of a lamp would read its
@@ -358,6 +395,13 @@ const QPixmap& QtWindow::LargeIcon(int iconId) {
     const int size = style()->pixelMetric(QStyle::PM_LargeIconSize);
     entry->second = ResourceIcon(iconId).pixmap(size, size);
   }
+  return entry->second;
+}
+
+// Greyed once per icon, for the same reason.
+const QPixmap& QtWindow::DimmedIcon(int iconId) {
+  auto [entry, added] = dimmedIcons_.try_emplace(iconId);
+  if (added) entry->second = Greyed(LargeIcon(iconId));
   return entry->second;
 }
 

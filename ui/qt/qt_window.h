@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ui/port_list_tip.h"
 #include "ui/qt/dialog_layout.h"
 #include "ui/toolkit/dialog_template.h"
 #include "ui/toolkit/window.h"
@@ -47,6 +48,7 @@ class QtWindow final : public QDialog, public Window {
   void SetCheckState(int controlId, int state) override;
   void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
+  void SetIconDimmed(int controlId, bool dimmed) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
   void MessageBox(std::string_view text) override;
@@ -69,6 +71,10 @@ class QtWindow final : public QDialog, public Window {
     const ControlTemplate* source = nullptr;
     QWidget* widget = nullptr;
   };
+  struct ShownIcon {
+    int iconId = 0;
+    bool dimmed = false;
+  };
   // Work another thread hands to the window's thread; shared, because a waiter released by
   // the window's end may leave while the work still runs.
   struct Task {
@@ -85,7 +91,10 @@ class QtWindow final : public QDialog, public Window {
   template <typename Widget>
   Widget* Find(int controlId) const;
   void OnClicked(int controlId);
+  ShownIcon* IconShownBy(int controlId);
+  void ShowIcon(int controlId, const ShownIcon& shown);
   const QPixmap& LargeIcon(int iconId);
+  const QPixmap& DimmedIcon(int iconId);
 
   bool RunOnWindowThread(std::function<void()> work);
   void RunNextTask();
@@ -95,10 +104,13 @@ class QtWindow final : public QDialog, public Window {
   const DialogTemplate& dialog_;
   DialogHandler& handler_;
   BaseUnits units_;
-  std::vector<Control> controls_;      // in template order
-  std::map<int, QPixmap> largeIcons_;  // by icon id, as loaded
+  std::vector<Control> controls_;        // in template order
+  std::map<int, QPixmap> largeIcons_;    // by icon id, as loaded
+  std::map<int, QPixmap> dimmedIcons_;   // by icon id, greyed from the loaded one
+  std::map<int, ShownIcon> shownIcons_;  // by icon control, from its first change
   QTimer timer_;
   QMenu* contextMenu_ = nullptr;
+  PortListTip portListTip_;
   bool ended_ = false;
 
   std::mutex tasksMutex_;

@@ -65,6 +65,9 @@ class Window {
 
   // Replaces the picture of an icon control with a resource icon.
   virtual void SetIcon(int controlId, int iconId) = 0;
+  // Shows an icon control's picture greyed, as a lamp whose reading has gone stale, or as it
+  // is. The control keeps its icon: one set while it is dimmed shows greyed too.
+  virtual void SetIconDimmed(int controlId, bool dimmed) = 0;
   // The window's own (caption and task-bar) icon.
   virtual void SetWindowIcon(int iconId) = 0;
 

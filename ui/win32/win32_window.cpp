@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "res/resource.h"
-#include "ui/port_list_tip.h"
 #include "ui/toolkit/dialog_template.h"
+#include "ui/toolkit/greyed_pixels.h"
 #include "ui/win32/list_data.h"
 #include "ui/win32/wide_text.h"
 
@@ -105,6 +105,57 @@ void LetMouseReach(HWND control) {
   SetWindowLongPtrW(control, GWL_STYLE, GetWindowLongPtrW(control, GWL_STYLE) | SS_NOTIFY);
 }
 
+// 32 bits a pixel, top row first.
+BITMAPINFO PixelFormat(const BITMAP& bitmap) {
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = bitmap.bmWidth;
+  format.bmiHeader.biHeight = -bitmap.bmHeight;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  return format;
+}
+
+// A greyed copy of a colour icon's picture in a 32-bit bitmap of its own (the icon's may hold
+// only its sixteen colours); null when it cannot be made.
+HBITMAP GreyedBitmap(HBITMAP picture) {
+  BITMAP shape{};
+  if (!GetObjectW(picture, sizeof shape, &shape)) return nullptr;
+  BITMAPINFO format = PixelFormat(shape);
+  void* bits = nullptr;
+  const HDC screen = GetDC(nullptr);
+  HBITMAP greyed = CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const auto rows = static_cast<UINT>(shape.bmHeight);
+  if (greyed && !GetDIBits(screen, picture, 0, rows, bits, &format, DIB_RGB_COLORS)) {
+    DeleteObject(greyed);
+    greyed = nullptr;
+  }
+  ReleaseDC(nullptr, screen);
+  if (greyed) {
+    const auto count = static_cast<std::size_t>(shape.bmWidth) * rows;
+    GreyPixels({static_cast<std::uint32_t*>(bits), count});
+  }
+  return greyed;
+}
+
+// A greyed copy of a colour icon, with its mask; null when it cannot be made.
+HICON GreyedCopy(HICON icon) {
+  ICONINFO parts{};
+  if (!GetIconInfo(icon, &parts)) return nullptr;  // copies of its bitmaps, ours to delete
+  HICON greyed = nullptr;
+  if (parts.hbmColor) {
+    if (const HBITMAP picture = GreyedBitmap(parts.hbmColor)) {
+      DeleteObject(parts.hbmColor);
+      parts.hbmColor = picture;
+      greyed = CreateIconIndirect(&parts);  // which copies the bitmaps in turn
+    }
+    DeleteObject(parts.hbmColor);
+  }
+  DeleteObject(parts.hbmMask);
+  return greyed;
+}
+
 BOOL CALLBACK CancelIfOwnedBy(HWND window, LPARAM owner) {
   if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && IsDialogBox(window)) {
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
@@ -116,6 +167,13 @@ BOOL CALLBACK CancelIfOwnedBy(HWND window, LPARAM owner) {
 
 Win32Window::Win32Window(int templateId, DialogHandler& handler, HWND owner)
     : templateId_(templateId), handler_(handler), owner_(owner), threadId_(GetCurrentThreadId()) {}
+
+// The dialog, and with it every control that showed a greyed icon, is gone by now.
+Win32Window::~Win32Window() {
+  for (const auto& [icon, greyed] : greyedIcons_) {
+    if (greyed) DestroyIcon(greyed);
+  }
+}
 
 int Win32Window::Run(int templateId, DialogHandler& handler, HWND owner) {
   Win32Window window(templateId, handler, owner);
@@ -268,8 +326,8 @@ void Win32Window::ProvidePortListTip(NMTTDISPINFOW& request) {
   const HWND list = Control(IDC_PORT_COMBO);
   if (!list || request.hdr.idFrom != reinterpret_cast<UINT_PTR>(list)) return;
   const auto entries = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
-  portListTip_ = WideFromUtf8(PortListToolTip(entries));
-  request.lpszText = portListTip_.data();
+  portListTipText_ = WideFromUtf8(portListTip_.Text(entries));
+  request.lpszText = portListTipText_.data();
 }
 
 std::string Win32Window::Text(int controlId) {
@@ -349,7 +407,34 @@ void Win32Window::SetToolTip(int controlId, std::string_view text) {
 void Win32Window::SetIcon(int controlId, int iconId) {
   const HWND control = Control(controlId);
   const HICON icon = LargeIcon(iconId);
-  if (control && icon) SendMessageW(control, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+  if (!control || !icon) return;
+  ShownIcon& shown = shownIcons_[controlId];
+  shown.icon = icon;
+  ShowIcon(control, shown);
+}
+
+void Win32Window::SetIconDimmed(int controlId, bool dimmed) {
+  const HWND control = Control(controlId);
+  if (!control) return;
+  auto [shown, added] = shownIcons_.try_emplace(controlId);
+  if (added) shown->second.icon = reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
+  shown->second.dimmed = dimmed;
+  ShowIcon(control, shown->second);
+}
+
+// A poll that changed nothing redraws nothing.
+void Win32Window::ShowIcon(HWND control, const ShownIcon& shown) {
+  const HICON icon = shown.dimmed ? Greyed(shown.icon) : shown.icon;
+  if (!icon || reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)) == icon) return;
+  SendMessageW(control, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+}
+
+// Made once per icon: a copy at every change of a lamp would pile up.
+HICON Win32Window::Greyed(HICON icon) {
+  if (!icon) return nullptr;
+  auto [greyed, added] = greyedIcons_.try_emplace(icon);
+  if (added) greyed->second = GreyedCopy(icon);
+  return greyed->second ? greyed->second : icon;
 }
 
 void Win32Window::SetWindowIcon(int iconId) {

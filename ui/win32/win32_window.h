@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "ui/port_list_tip.h"
 #include "ui/toolkit/window.h"
 #include "ui/win32/windows_api.h"
 
@@ -19,6 +20,7 @@ class Win32Window final : public Window {
   // screen, with one owned by it and centred over it. Returns kIdOk or kIdCancel.
   static int Run(int templateId, DialogHandler& handler, HWND owner);
 
+  ~Win32Window() override;
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
@@ -33,6 +35,7 @@ class Win32Window final : public Window {
   void SetCheckState(int controlId, int state) override;
   void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
+  void SetIconDimmed(int controlId, bool dimmed) override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
   void MessageBox(std::string_view text) override;
@@ -63,6 +66,12 @@ class Win32Window final : public Window {
   LRESULT SendToolMessage(UINT message, HWND control, wchar_t* text);
   void ProvidePortListTip(NMTTDISPINFOW& request);
   void ShowMessageBox(const std::wstring& text);
+  struct ShownIcon {
+    HICON icon = nullptr;
+    bool dimmed = false;
+  };
+  void ShowIcon(HWND control, const ShownIcon& shown);
+  HICON Greyed(HICON icon);
 
   // Another thread's synchronous send: false at once, or false from the window, once the
   // window is ending.
@@ -79,7 +88,10 @@ class Win32Window final : public Window {
   HICON windowIcon_ = nullptr;
   HWND toolTips_ = nullptr;                   // made at the first tip, owned by the dialog
   std::map<int, std::wstring> toolTipTexts_;  // by control: the texts of the tools it holds
-  std::wstring portListTip_;                  // the port list's tip while it is shown
+  PortListTip portListTip_;
+  std::wstring portListTipText_;         // the port list's tip while it is shown
+  std::map<int, ShownIcon> shownIcons_;  // by icon control, from its first change
+  std::map<HICON, HICON> greyedIcons_;   // by shared icon: its greyed copy, ours to free
 
   std::mutex endMutex_;
   bool ending_ = false;    // guarded by endMutex_
