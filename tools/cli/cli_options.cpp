@@ -304,7 +304,10 @@ std::string CliUsage() {
          "Ctrl-C (or SIGTERM, SIGHUP) stops the tool once the exchange or probe under way\n"
          "has ended; a second one ends it at once. Either way the port is left free.\n"
          "\n"
-         "A failed exchange is named on standard error with what usually causes it.\n"
+         "A failed exchange is named on standard error with what usually causes it. A\n"
+         "reply counts only when it answers the request: from the address asked, with the\n"
+         "function asked, and for a write the register and value written. The set\n"
+         "commands confirm what they wrote by asking the detector again.\n"
          "\n"
          "Commands:\n"
          "  read-status          leak state and alarm type\n"
@@ -355,14 +358,16 @@ std::string CliUsage() {
          "\n"
          "Exit status:\n"
          "  0    done\n"
-         "  1    no valid reply from the detector\n"
+         "  1    no valid reply from the detector, or a write not confirmed\n"
          "  2    bad arguments\n"
          "  3    serial port missing, busy or not permitted\n"
          "  4    the result could not be written to standard output\n"
          "  130  stopped by Ctrl-C, SIGTERM or SIGHUP\n"
          "\n"
-         "Poll ends with 0 when at least one poll was good and 1 when none was, however it\n"
-         "was stopped.\n";
+         "A set command whose write the detector acknowledged ends with 0 or 1 however it\n"
+         "was stopped; search --all ends with 0 once a detector has answered; poll ends\n"
+         "with 0 when at least one poll was good and 1 when none was, however it was\n"
+         "stopped. Standard output closed from the start is 4, and nothing is done.\n";
 }
 
 std::string CliVersion() {
