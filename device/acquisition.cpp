@@ -40,6 +40,35 @@ PollRecord& Record() {
   return record;
 }
 
+// The lamps lit red, by what the detector reported.
+struct RedLamps {
+  bool leak = false;
+  bool optical = false;
+  bool probe = false;
+
+  // Whether `next` lights one that is not lit now: a leak starts, an alarm type appears.
+  bool LitAnew(const RedLamps& next) const {
+    return (next.leak && !leak) || (next.optical && !optical) || (next.probe && !probe);
+  }
+};
+
+RedLamps& LitRed() {
+  static RedLamps lamps;
+  return lamps;
+}
+
+// Bit 0 lights the optical lamp, bit 1 the probe lamp; values above 3 mean nothing to us
+// and leave both lamps as they were.
+RedLamps RedLampsFor(const DetectorStatus& status, const RedLamps& before) {
+  RedLamps lamps = before;
+  lamps.leak = status.leak;
+  if (status.alarmType <= 3) {
+    lamps.optical = (status.alarmType & 1) != 0;
+    lamps.probe = (status.alarmType & 2) != 0;
+  }
+  return lamps;
+}
+
 void ShowReadingTips(ui::Window& window) {
   const std::string tip = Record().ReadingTip();
   for (int control : kReadingShownBy) window.SetToolTip(control, tip);
@@ -81,21 +110,26 @@ void StopAcquisition(ui::Window& window) {
   window.SetIcon(IDC_PROBE_LAMP, IDI_LAMP_OFF);
   window.SetIcon(IDC_LEAK_LAMP, IDI_LAMP_OFF);
   DimLamps(window, false);
+  LitRed() = {};
   window.SetText(IDC_LEAK_TEXT, text::kNoAlarm);
   for (int control : kReadingShownBy) window.SetToolTip(control, {});  // no reading shown
 }
 
-void ShowLeak(ui::Window& window, bool leak) {
-  window.SetIcon(IDC_LEAK_LAMP, leak ? IDI_LAMP_RED : IDI_LAMP_GREEN);
-  window.SetText(IDC_LEAK_TEXT, leak ? text::kLeak : text::kNormal);
+int LampIcon(bool red) {
+  return red ? IDI_LAMP_RED : IDI_LAMP_GREEN;
 }
 
-// Bit 0 lights the optical lamp, bit 1 the probe lamp; values above 3 mean nothing to us
-// and leave both lamps as they were.
-void ShowAlarmType(ui::Window& window, unsigned alarmType) {
-  if (alarmType > 3) return;
-  window.SetIcon(IDC_OPTICAL_LAMP, (alarmType & 1) ? IDI_LAMP_RED : IDI_LAMP_GREEN);
-  window.SetIcon(IDC_PROBE_LAMP, (alarmType & 2) ? IDI_LAMP_RED : IDI_LAMP_GREEN);
+// A lamp turning red asks for attention, so that a leak is noticed behind other windows.
+void ShowReading(ui::Window& window, const DetectorStatus& status) {
+  const RedLamps lamps = RedLampsFor(status, LitRed());
+  window.SetIcon(IDC_LEAK_LAMP, LampIcon(lamps.leak));
+  window.SetText(IDC_LEAK_TEXT, lamps.leak ? text::kLeak : text::kNormal);
+  if (status.alarmType <= 3) {
+    window.SetIcon(IDC_OPTICAL_LAMP, LampIcon(lamps.optical));
+    window.SetIcon(IDC_PROBE_LAMP, LampIcon(lamps.probe));
+  }
+  if (LitRed().LitAnew(lamps)) window.RequestAttention();
+  LitRed() = lamps;
 }
 
 void ShowVoltage(ui::Window& window, int address) {
@@ -142,8 +176,7 @@ void MonitorDialog::OnTimer(ui::Window& window) {
   ShowCount(window, IDC_SUCCESS_COUNT, ++g_pollSuccessCount);
   Record().Good(now);
   ShowReadingTips(window);
-  ShowLeak(window, status->leak);
-  ShowAlarmType(window, status->alarmType);
+  ShowReading(window, *status);
   DimLamps(window, false);
   if (g_factoryMode == 1) ShowVoltage(window, address);
 }

@@ -133,6 +133,31 @@ TEST_F(AcquisitionTest, LampsAreDimmedWhileTheirReadingIsStale) {
   EXPECT_EQ(Dimmed(), kUndimmed);
 }
 
+// A lamp turning red asks for the user's attention, once: a leak starting, an alarm type
+// appearing, each again after it went; a reading that stays, or a lamp turning green, does not.
+TEST_F(AcquisitionTest, ALampTurningRedAsksForAttention) {
+  Start();
+  StartAcquisition();
+  const auto tickAndCount = [&](const char* change) {
+    if (change[0] != '\0') Console(change);
+    Window().Tick();
+    return Window().AttentionRequests();
+  };
+  EXPECT_EQ(tickAndCount(""), 0) << "green lamps";
+  EXPECT_EQ(tickAndCount("leak 1"), 1) << "a leak starts";
+  EXPECT_EQ(tickAndCount(""), 1) << "and goes on";
+  EXPECT_EQ(tickAndCount("alarm 2"), 2) << "an alarm type appears";
+  EXPECT_EQ(tickAndCount("alarm 3"), 3) << "another one";
+  EXPECT_EQ(tickAndCount("alarm 9"), 3) << "a value that means nothing leaves the lamps";
+  EXPECT_EQ(tickAndCount("alarm 0"), 3);
+  EXPECT_EQ(tickAndCount("leak 0"), 3);
+  EXPECT_EQ(tickAndCount("leak 1"), 4) << "a leak again";
+  Window().Click(IDC_ACQUIRE_BUTTON);
+  StartAcquisition();
+  EXPECT_EQ(tickAndCount(""), 5) << "after a stop the lamps were black: red again is new";
+  EXPECT_EQ(Window().Text(IDC_LEAK_TEXT), text::kLeak);
+}
+
 TEST_F(AcquisitionTest, StopTurnsTheLampsOffAndKeepsTheCounters) {
   Start();
   StartAcquisition();

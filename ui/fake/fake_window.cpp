@@ -171,6 +171,9 @@ void FakeWindow::SetIcon(int controlId, int iconId) {
 void FakeWindow::SetIconDimmed(int controlId, bool dimmed) {
   At(controlId).iconDimmed = dimmed;
 }
+void FakeWindow::RequestAttention() {
+  ++attentionRequests_;
+}
 void FakeWindow::SetWindowIcon(int iconId) {
   windowIcon_ = iconId;
 }

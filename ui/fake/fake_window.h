@@ -47,6 +47,7 @@ class FakeWindow : public Window {
   bool IconDimmed(int controlId) const { return At(controlId).iconDimmed; }
   const std::string& ToolTip(int controlId) const { return At(controlId).toolTip; }
   int WindowIcon() const { return windowIcon_; }
+  int AttentionRequests() const { return attentionRequests_; }
   bool TimerRunning() const { return timerRunning_; }
   unsigned TimerPeriod() const { return timerPeriod_; }
   bool Closed() const { return closed_; }
@@ -73,6 +74,7 @@ class FakeWindow : public Window {
   void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
   void SetIconDimmed(int controlId, bool dimmed) override;
+  void RequestAttention() override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
   void MessageBox(std::string_view text) override;
@@ -107,6 +109,7 @@ class FakeWindow : public Window {
   std::map<int, Control> controls_;
   std::thread::id windowThread_;
   int windowIcon_ = 0;
+  int attentionRequests_ = 0;
   bool timerRunning_ = false;
   unsigned timerPeriod_ = 0;
   bool closed_ = false;

@@ -382,6 +382,12 @@ void QtWindow::SetIconDimmed(int controlId, bool dimmed) {
   }
 }
 
+// Until the user activates the window; the alert sound is the platform theme's bell.
+void QtWindow::RequestAttention() {
+  QApplication::alert(this);
+  QApplication::beep();
+}
+
 void QtWindow::ShowIcon(int controlId, const ShownIcon& shown) {
   static_cast<QLabel*>(ControlWidget(controlId))
       ->setPixmap(shown.dimmed ? DimmedIcon(shown.iconId) : LargeIcon(shown.iconId));

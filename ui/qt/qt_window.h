@@ -49,6 +49,7 @@ class QtWindow final : public QDialog, public Window {
   void SetToolTip(int controlId, std::string_view text) override;
   void SetIcon(int controlId, int iconId) override;
   void SetIconDimmed(int controlId, bool dimmed) override;
+  void RequestAttention() override;
   void SetWindowIcon(int iconId) override;
   std::string LoadString(int stringId) override;
   void MessageBox(std::string_view text) override;

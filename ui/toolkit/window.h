@@ -71,6 +71,10 @@ class Window {
   // The window's own (caption and task-bar) icon.
   virtual void SetWindowIcon(int iconId) = 0;
 
+  // Asks for the user's attention without changing anything shown: the window manager's
+  // urgency (a flashing task-bar entry) and the system's alert sound.
+  virtual void RequestAttention() = 0;
+
   // A string of the program's string table; empty when there is none.
   virtual std::string LoadString(int stringId) = 0;
 

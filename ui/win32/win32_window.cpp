@@ -437,6 +437,17 @@ HICON Win32Window::Greyed(HICON icon) {
   return greyed->second ? greyed->second : icon;
 }
 
+// The task-bar entry flashes until the window comes to the front; the sound is the system's
+// exclamation.
+void Win32Window::RequestAttention() {
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = dialog_;
+  flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+  FlashWindowEx(&flash);
+  MessageBeep(MB_ICONEXCLAMATION);
+}
+
 void Win32Window::SetWindowIcon(int iconId) {
   windowIcon_ = LargeIcon(iconId);
   SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_));
