@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -148,6 +150,80 @@ TEST_F(CliDiagnosisTest, EachFailureIsNamedWithWhatUsuallyCausesIt) {
   }
 }
 
+// A well-formed reply that does not answer what was asked is no reading, however right its
+// length and CRC.
+TEST_F(CliDiagnosisTest, AReplyThatDoesNotAnswerTheRequestIsNamed) {
+  struct Case {
+    const char* fault;
+    const char* command;
+    const char* summary;
+    const char* cause;
+  };
+  const std::vector<Case> cases = {
+      {"wrong-address", "read-status", "a reply from address 119, not 2", "another device"},
+      {"wrong-address", "read-version", "a reply from address 119, not 2", "another device"},
+      {"wrong-count", "read-status", "byte count 16 for 2 registers", "malformed reply"},
+      {"wrong-count", "read-voltage", "byte count 8 for 1 register", "malformed reply"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + " " + c.command);
+    Fault(c.fault);
+    const CliRun run = Run({c.command});
+    EXPECT_EQ(run.status, 1) << run.error;
+    EXPECT_EQ(run.output, "");
+    const auto diagnosis = FindDiagnosis(run.error);
+    ASSERT_TRUE(diagnosis) << run.error;
+    EXPECT_EQ(diagnosis->summary, c.summary);
+    EXPECT_NE(diagnosis->cause.find(c.cause), std::string::npos) << diagnosis->cause;
+  }
+}
+
+// A set command is done once the detector has acknowledged the write, and says so only once
+// it has seen the change take: the value read back, the new address or rate answering.
+TEST_F(CliDiagnosisTest, SetCommandsConfirmWhatTheyWrote) {
+  CliRun run = Run({"set-sensitivity", "3"});
+  EXPECT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output, "sensitivity set to 3 (confirmed)\n");
+  run = Run({"set-baud", "19200"});
+  EXPECT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output, "baud rate set to 19200 (confirmed): from now on use --baud 19200\n");
+  run = RunCli(
+      {"--device", sim_.SlavePath(), "--baud", "19200", "--address", "2", "set-address", "9"});
+  EXPECT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output, "address set to 9 (confirmed): from now on use --address 9\n");
+  run = RunCli(
+      {"--device", sim_.SlavePath(), "--baud", "19200", "--address", "9", "read-sensitivity"});
+  EXPECT_EQ(run.output, "sensitivity: 3 (low)\n") << run.error;
+}
+
+// A detector that confirms another value than the one written has not taken it.
+TEST_F(CliDiagnosisTest, AWriteConfirmedWithAnotherValueIsNotSet) {
+  Fault("wrong-value");
+  CliRun run = Run({"set-sensitivity", "3"});
+  EXPECT_EQ(run.status, 1) << run.error;
+  EXPECT_EQ(run.output, "");
+  const auto diagnosis = FindDiagnosis(run.error);
+  ASSERT_TRUE(diagnosis) << run.error;
+  EXPECT_EQ(diagnosis->summary, "the detector confirmed value 4, not 3");
+  EXPECT_EQ(run.error.find(" set to "), std::string::npos) << run.error;
+  Fault("none");
+  EXPECT_EQ(Run({"read-sensitivity"}).output, "sensitivity: 2 (medium)\n");
+}
+
+// An adapter that echoes returns a write's request, which reads as the write's acknowledgement
+// (a write's reply repeats its request); the confirmation then shows that nobody answered.
+TEST_F(CliDiagnosisTest, AnEchoTakenForTheAcknowledgementIsNotConfirmed) {
+  Fault("echo");
+  const CliRun run =
+      RunCli({"--device", sim_.SlavePath(), "--address", "7", "set-sensitivity", "3"});
+  EXPECT_EQ(run.status, 1) << run.error;
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.error,
+            "kl395-cli: sensitivity set to 3 was acknowledged, but not confirmed: only an echo of "
+            "the request came back, from an adapter that echoes what it sends (use --echo); no "
+            "detector answered\n");
+}
+
 TEST(CliDiagnosis, AReplyCutShortIsNamed) {
   PtyPair line;
   CliProcess cli({"--device", line.PortPath(), "read-version"});
@@ -199,11 +275,12 @@ void ExpectTimedInOrder(const std::vector<TraceLine>& trace) {
 }
 
 // The outcome's reply time is when the reply's last byte was seen to have come: no later than
-// the read that took it, and at most a pass of the 2 ms wait loop before it.
+// the read that took it, and a pass of the 2 ms wait loop before it, or on a busy machine as
+// long as the loop's pause overran.
 void ExpectReplyTimeOfFrames(const std::vector<TraceLine>& trace) {
   const long long frames = trace[1].ms - trace[0].ms;
   EXPECT_LE(ReplyAfter(trace[2]), frames) << trace[2].outcome;
-  EXPECT_GE(ReplyAfter(trace[2]), frames - 4) << trace[2].outcome;
+  EXPECT_GE(ReplyAfter(trace[2]), frames - 50) << trace[2].outcome;
 }
 
 TEST_F(CliDiagnosisTest, TraceShowsEachFrameThenTheOutcome) {
@@ -375,6 +452,37 @@ TEST(CliPortTrouble, APortOfAnotherGroupNamesTheGroupAndHowToJoinIt) {
                 "  only members of group dialout may open it; to join it, on Debian and Ubuntu:\n"
                 "    sudo usermod -aG dialout $USER\n"
                 "  then log in again\n");
+}
+
+// Another program made the terminal exclusive: busy for every user, root included, and the
+// holder named when it reads the line. Its flag is still set when the tool has ended.
+TEST(CliPortTrouble, APortMadeExclusiveByAnotherProgramIsBusy) {
+  std::ifstream commFile("/proc/self/comm");
+  std::string ourName;
+  std::getline(commFile, ourName);
+  struct Case {
+    int access;  // of the other program's descriptor
+    std::string busy;
+  };
+  const std::vector<Case> cases = {
+      {O_WRONLY, "in use by another program: made exclusive by another program"},
+      {O_RDWR, "in use by " + ourName + " (pid " + std::to_string(getpid()) + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.busy);
+    PtyPair line;
+    const int other = open(line.PortPath().c_str(), c.access | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    CliProcess cli({"--device", line.PortPath(), "read-status"});
+    EXPECT_EQ(cli.Wait(10s), 3) << cli.error;
+    EXPECT_EQ(cli.error, "kl395-cli: serial port '" + line.PortPath() + "': " + c.busy + "\n");
+    EXPECT_TRUE(line.Receive(1, 100ms).empty()) << "a request went out";
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "the tool cleared a flag it had not set";
+    close(other);
+  }
 }
 
 TEST(CliPortTrouble, APortAnotherProgramReadsNamesThatProgram) {

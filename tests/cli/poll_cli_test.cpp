@@ -12,10 +12,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/cli/log_parsers.h"
 #include "tests/support/memory_line.h"
+#include "tests/support/port_holder.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
@@ -519,6 +522,7 @@ TEST_F(PollProgramTest, FailedPollsCarryTheirCause) {
                 (std::vector<std::string>{"false", "", "", ""}));
       EXPECT_EQ(poll[6], "exception");
       EXPECT_EQ(poll[7], detail);
+      EXPECT_LT(std::stoi(poll[5]), 500) << "the reply's time, not the end of the 1000 ms wait";
     }
     const Summary summary = ReadSummary(cli.error);
     EXPECT_EQ(summary.polls, 2);
@@ -575,6 +579,83 @@ TEST_F(PollProgramTest, SummaryAgreesWithTheLinesAndTheSimulator) {
   EXPECT_GE(*summary.mean, *summary.fastest);
   EXPECT_LE(*summary.mean, *summary.slowest);
   EXPECT_EQ(HeardRequests(sim_), 8);
+}
+
+// One burst of noise after a reply spoils at most the poll it lands in: the next exchange
+// discards what is left of it before its request, and its trace line says so.
+TEST_F(PollProgramTest, ANoiseBurstCostsOnePollAtMost) {
+  CliProcess cli(Poll({"--period", "100", "--trace"}));
+  ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+  ASSERT_EQ(sim_.Command("burst 3"), "ok burst 3 0");
+  ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 6, 20s)) << cli.error;
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+
+  const std::vector<TextPoll> polls = TextPolls(cli.output);
+  const auto failed = std::count_if(polls.begin(), polls.end(), [](auto& p) { return !p.good; });
+  EXPECT_LE(failed, 1) << cli.output;
+  ASSERT_GE(polls.size(), 5u);
+  EXPECT_TRUE(std::all_of(polls.end() - 4, polls.end(), [](auto& p) { return p.good; }))
+      << cli.output;
+  const std::string stale = "; 3 stale bytes discarded\n";
+  EXPECT_NE(cli.error.find(stale), std::string::npos) << cli.error;
+  EXPECT_EQ(cli.error.find("stale"), cli.error.rfind("stale")) << "only once: " << cli.error;
+  EXPECT_EQ(ReadSummary(cli.error).failed, failed) << cli.error;
+}
+
+// A reply that comes after its poll gave up is discarded before the next poll's request,
+// never read as that poll's reply: each later poll gives the state the detector has then.
+TEST_F(PollProgramTest, ALateReplyIsNeverTakenForALaterPollsReply) {
+  CliProcess cli(Poll({"--trace"}));
+  ASSERT_TRUE(cli.WaitForOutputLines(1, 20s)) << cli.error;
+  ASSERT_EQ(sim_.Command("fault late"), "ok fault late");
+  ASSERT_TRUE(cli.WaitForOutput(" failed: no reply within 1000 ms\n", 20s)) << cli.output;
+  ASSERT_EQ(sim_.Command("leak 1"), "ok leak 1");
+  ASSERT_EQ(sim_.Command("fault none"), "ok fault none");
+  ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 3, 30s)) << cli.error;
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+
+  const std::vector<TextPoll> polls = TextPolls(cli.output);
+  const auto late = std::find_if(polls.begin(), polls.end(), [](auto& p) { return !p.good; });
+  ASSERT_NE(late, polls.end());
+  for (auto poll = polls.begin(); poll != polls.end(); ++poll) {
+    if (poll < late) {
+      EXPECT_FALSE(poll->leak) << cli.output;
+    } else if (poll->good) {
+      EXPECT_TRUE(poll->leak) << "the late reply, read as this poll's: " << cli.output;
+    } else {
+      EXPECT_EQ(poll->cause, "no reply within 1000 ms") << cli.output;
+    }
+  }
+  EXPECT_TRUE(polls.back().good) << cli.output;
+  EXPECT_NE(cli.error.find("; 9 stale bytes discarded\n"), std::string::npos) << cli.error;
+}
+
+// A second stop ends the tool at once, in the middle of a poll's wait; the summary of the
+// polls so far still comes, and as polls were good, that is success.
+TEST_F(PollProgramTest, ASecondStopStillLeavesTheSummary) {
+  CliProcess cli(Poll({"--period", "100"}));
+  ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+  ASSERT_EQ(sim_.Command("fault silent"), "ok fault silent");
+  // A request heard from now on waits a whole second for its reply.
+  const int heard = HeardRequests(sim_);
+  const auto deadline = steady_clock::now() + 10s;
+  while (HeardRequests(sim_) <= heard && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(2ms);
+  }
+  cli.Signal(SIGINT);
+  std::this_thread::sleep_for(50ms);  // two signals, not one pending twice
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(10s), 0) << cli.error;
+  EXPECT_NE(cli.error.find("kl395-cli: stopped at once\n"), std::string::npos) << cli.error;
+  const std::vector<TextPoll> polls = TextPolls(cli.output);
+  const Summary summary = ReadSummary(cli.error);
+  EXPECT_EQ(summary.polls, static_cast<int>(polls.size())) << cli.error;
+  EXPECT_EQ(summary.good,
+            std::count_if(polls.begin(), polls.end(), [](auto& p) { return p.good; }));
+  EXPECT_GE(summary.good, 2);
+  EXPECT_FALSE(HeldExclusive(sim_.SlavePath()));
 }
 
 // A poll that waits out its full second overruns ten periods; those are dropped, as a
@@ -790,6 +871,92 @@ TEST(PollRecovery, ALinkedPortThatComesBackIsPolledAgain) {
     EXPECT_EQ(HeardRequests(plugged), results.end() - againGood)
         << "every poll after the line came back, and only those, went to the new terminal";
   }
+}
+
+// COM1's link goes with its terminal while the device list holds another, which COM1 would
+// be without a link: COM1 is missing until its link is back, and no request ever reaches
+// the listed terminal.
+TEST(PollRecovery, AMissingLinkIsAMissingPortNotTheNextDevice) {
+  TempPortsDir ports;
+  auto pulled = std::make_unique<SimProcess>();
+  SimProcess listed;
+  ASSERT_FALSE(pulled->SlavePath().empty() || listed.SlavePath().empty());
+  ports.Link(1, pulled->SlavePath());
+  std::filesystem::create_symlink(listed.SlavePath(), ports.DeviceFolder() / "ttyUSB0");
+  CliProcess cli({"--port", "1", "--period", "100", "poll"});
+  ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+  std::filesystem::remove(ports.Folder() / "com1");
+  pulled->Stop(SIGTERM);
+  ASSERT_TRUE(cli.WaitForOutput("line gone: COM1 closed", 20s)) << cli.output;
+  ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 3, 20s)) << cli.error;
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+
+  const std::vector<TextPoll> polls = TextPolls(cli.output);
+  const auto gone = std::find_if(polls.begin(), polls.end(), [](auto& p) { return !p.good; });
+  ASSERT_GE(polls.end() - gone, 3) << cli.output;
+  for (auto poll = gone; poll != polls.end(); ++poll) {
+    EXPECT_EQ(poll->cause, "the line is gone") << cli.output;
+  }
+  EXPECT_EQ(cli.output.find("line back"), std::string::npos) << cli.output;
+  EXPECT_EQ(HeardRequests(listed), 0);
+}
+
+// A terminal that takes the polled one's name is another device, whether the port was named
+// by its path or by a link that still names it: the polls say so, and no request reaches it.
+TEST(PollRecovery, AnotherTerminalUnderTheSameNameIsNotPolled) {
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "COM3" : "--device");
+    TempPortsDir ports;
+    auto pulled = std::make_unique<SimProcess>();
+    const std::string name = pulled->SlavePath();
+    ASSERT_FALSE(name.empty());
+    ports.Link(3, name);
+    CliProcess cli(
+        {linked ? "--port" : "--device", linked ? "3" : name, "--period", "100", "poll"});
+    ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+    pulled.reset();
+    ASSERT_TRUE(cli.WaitForOutput("line gone: ", 20s)) << cli.output;
+    std::vector<std::unique_ptr<PtyPair>> below;
+    const std::unique_ptr<PtyPair> newcomer = PtyPairNamed(name, below, 20s);
+    ASSERT_TRUE(newcomer) << "no new terminal took the name " << name;
+    const std::string refused =
+        " failed: the port did not open again: another device is now " + name + "\n";
+    ASSERT_TRUE(cli.WaitForOutput(refused, 20s)) << cli.output;
+    ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 2, 20s)) << cli.error;
+    cli.Signal(SIGINT);
+    ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+    EXPECT_TRUE(newcomer->Receive(1, 300ms).empty()) << "a request reached the newcomer";
+    EXPECT_EQ(cli.output.find("line back"), std::string::npos) << cli.output;
+  }
+}
+
+// The line went, and when it came back another program had the port: the polls say so,
+// rather than that the line is still gone, and are good again once that program lets go.
+TEST(PollRecovery, APortTakenMeanwhileByAnotherProgramIsToldAsBusy) {
+  TempPortsDir ports;
+  auto pulled = std::make_unique<SimProcess>();
+  SimProcess plugged;
+  ASSERT_FALSE(pulled->SlavePath().empty() || plugged.SlavePath().empty());
+  ports.Link(3, pulled->SlavePath());
+  CliProcess cli({"--port", "3", "--period", "100", "poll"});
+  ASSERT_TRUE(cli.WaitForOutputLines(2, 20s)) << cli.error;
+  std::filesystem::remove(ports.Folder() / "com3");
+  pulled->Stop(SIGTERM);
+  ASSERT_TRUE(cli.WaitForOutput("line gone: COM3 closed", 20s)) << cli.output;
+  auto holder = std::make_unique<PortHolder>(plugged.SlavePath(), O_RDONLY);
+  ASSERT_GT(holder->pid(), 0);
+  ports.Link(3, plugged.SlavePath());
+  const std::string busy = " failed: the port did not open again: " + plugged.SlavePath() +
+                           ": open in another program, by sleep (pid " +
+                           std::to_string(holder->pid()) + ")\n";
+  ASSERT_TRUE(cli.WaitForOutput(busy, 20s)) << cli.output;
+  holder.reset();
+  ASSERT_TRUE(cli.WaitForOutput("line back: COM3 open again\n", 20s)) << cli.output;
+  ASSERT_TRUE(cli.WaitForOutputLines(Lines(cli.output).size() + 1, 20s)) << cli.error;
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(10s), 0) << cli.error;
+  EXPECT_TRUE(TextPolls(cli.output).back().good) << cli.output;
 }
 
 }  // namespace

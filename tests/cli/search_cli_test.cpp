@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/memory_line.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
@@ -213,6 +214,49 @@ TEST(CliStopSignals, EndASingleCommandWithThePortFree) {
   EXPECT_FALSE(HeldExclusive(line.PortPath()));
 }
 
+// Once the detector has acknowledged a write, it has changed: a stop while the change is being
+// confirmed, even a second stop, ends the command as done, with the write reported, so that
+// a script does not repeat it at an address or rate that is no longer the detector's.
+TEST(CliStopSignals, EndASetCommandAsDoneOnceItsWriteLanded) {
+  struct Case {
+    std::vector<std::string> command;
+    std::vector<std::uint8_t> write;
+    std::string done;
+  };
+  const std::vector<Case> cases = {
+      {{"set-sensitivity", "3"},
+       WithCrc({0x01, 0x06, 0x00, 0x02, 0x00, 0x03}),
+       "sensitivity set to 3"},
+      {{"set-address", "9"}, WithCrc({0x01, 0x06, 0x00, 0x08, 0x00, 0x09}), "address set to 9"},
+      {{"set-baud", "19200"},
+       WithCrc({0x01, 0x06, 0x00, 0x09, 0x00, 0x04}),
+       "baud rate set to 19200"},
+  };
+  for (const Case& c : cases) {
+    for (const int stops : {1, 2}) {
+      SCOPED_TRACE(c.done + ", " + std::to_string(stops) + " stops");
+      PtyPair line;
+      std::vector<std::string> arguments = {"--device", line.PortPath()};
+      arguments.insert(arguments.end(), c.command.begin(), c.command.end());
+      CliProcess cli(arguments);
+      ASSERT_EQ(line.Receive(8, 10s), c.write);
+      line.Send(c.write);  // a write's acknowledgement repeats it
+      ASSERT_EQ(line.Receive(8, 10s).size(), 8u) << "the confirmation's request: " << cli.error;
+      cli.Signal(SIGINT);
+      if (stops == 2) {
+        std::this_thread::sleep_for(50ms);
+        cli.Signal(SIGTERM);
+      }
+      EXPECT_EQ(cli.Wait(10s), 0) << cli.error;
+      EXPECT_EQ(cli.output, c.done + " (stopped before it was confirmed)\n") << cli.error;
+      if (stops == 2) {
+        EXPECT_EQ(cli.error, "kl395-cli: stopped at once\n");
+      }
+      EXPECT_FALSE(HeldExclusive(line.PortPath()));
+    }
+  }
+}
+
 // Scanning on, every detector on the line is listed as it answers, at a wait short enough
 // for a quick scan, and the end tells how many answered.
 TEST_F(CliSearchTest, AllListsEveryDetectorOnTheLine) {
@@ -248,6 +292,35 @@ TEST_F(CliSearchTest, TwoDetectorsAtOneAddressAreToldAsAGarbledReply) {
   EXPECT_NE(cli.error.find("\nkl395-cli: 256 probes missed: 255 no reply, 1 "), std::string::npos)
       << cli.error.substr(cli.error.size() - 300);
   EXPECT_TRUE(EndsWith(cli.error, "\nkl395-cli: no detector answered at any address\n"));
+}
+
+// What was found is found: a search scanning on that is stopped after a find has done its job.
+TEST_F(CliSearchTest, AllStoppedAfterAFindIsDone) {
+  Start({"--address", "2"});
+  CliProcess cli({"--port", "3", "--all", "--wait", "40", "search", "9600"});
+  ASSERT_TRUE(cli.WaitForOutput("9600 baud, address 2\n", 30s)) << cli.error;
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(10s), 0) << cli.error;
+  EXPECT_EQ(cli.output, "9600 baud, address 2\n");
+  EXPECT_TRUE(EndsWith(cli.error, "kl395-cli: 1 detector answered\nkl395-cli: search stopped\n"))
+      << cli.error;
+}
+
+// A device that answers every request, whatever its address and rate, answers from its own
+// address: only that address is a find, at each rate; every other probe's reply is garbled.
+TEST_F(CliSearchTest, ADeviceThatAnswersForAllIsFoundAtItsOwnAddressOnly) {
+  Start({"--address", "5", "--fault", "answer-all"});
+  CliProcess cli({"--port", "3", "--all", "search", "2400", "19200"});
+  EXPECT_EQ(cli.Wait(100s), 0) << cli.error.substr(0, 2000);
+  EXPECT_EQ(cli.output, "2400 baud, address 5\n19200 baud, address 5\n");
+  EXPECT_NE(cli.error.find("\ngarbled reply at 19200 baud from address 255: a reply from address "
+                           "5, not 255 ("),
+            std::string::npos)
+      << cli.error.substr(cli.error.size() - 500);
+  EXPECT_TRUE(EndsWith(cli.error,
+                       "\nkl395-cli: 510 probes missed: 510 wrong address\n"
+                       "kl395-cli: 2 detectors answered\n"))
+      << cli.error.substr(cli.error.size() - 500);
 }
 
 TEST_F(CliSearchTest, MissingPortEndsTheSearchWithItsStatus) {

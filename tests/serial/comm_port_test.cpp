@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -156,6 +158,23 @@ TEST_F(CommPortTest, PortReadByAnotherProgramIsBusyAndNamesIt) {
   const PortHolder writer(pty_.PortPath(), O_WRONLY);
   ASSERT_GT(writer.pid(), 0);
   EXPECT_EQ(InspectCommPort(1).kind, CommErrorKind::kNone);
+  Open();
+}
+
+// Root's opens pass another program's exclusive flag; ours must not, and must leave that
+// flag as it found it.
+TEST_F(CommPortTest, PortMadeExclusiveByAnotherIsBusyAndStaysExclusive) {
+  const int other = ::open(pty_.PortPath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  EXPECT_FALSE(OpenCommPort(1, 9600));
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kBusy) << LastCommError().message;
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1) << "the other program's flag was cleared";
+
+  ASSERT_EQ(::ioctl(other, TIOCNXCL), 0);
+  ::close(other);
   Open();
 }
 
@@ -459,6 +478,21 @@ TEST_F(DetectorExchangeTest, StrayByteSpoilsOneExchangeOnly) {
   EXPECT_EQ(next.stale, Bytes{0x00});
 }
 
+// An exception reply is shorter than the reply waited for, so the wait runs to its end; the
+// reply time is still when its last byte came.
+TEST_F(DetectorExchangeTest, ReplyTimeIsWhenTheLastByteCame) {
+  Open();
+  Serve([this] {
+    std::this_thread::sleep_for(20ms);
+    pty_.Send(WithCrc({0x01, 0x83, 0x04}));
+  });
+  const ExchangeOutcome outcome = RtuExchange(port_, kReadVoltage, 7, 600);
+  EXPECT_EQ(outcome.result, ExchangeResult::kException);
+  ASSERT_TRUE(outcome.replyTime);
+  EXPECT_GE(*outcome.replyTime, 10ms);
+  EXPECT_LT(*outcome.replyTime, 400ms) << "not the end of the 600 ms wait";
+}
+
 // A reply that comes after its exchange gave up is never taken for the next one's.
 TEST_F(DetectorExchangeTest, LateReplyIsDiscardedBeforeTheNextRequest) {
   Open();
@@ -508,6 +542,55 @@ TEST_F(DetectorExchangeTest, LinePulledDuringTheWaitEndsIt) {
   const Timed exchange = Time([&] { outcome = RtuExchange(port_, kReadVoltage, 7, 5000); });
   EXPECT_LT(exchange.wall, 2500ms);
   EXPECT_EQ(outcome.result, ExchangeResult::kLineGone);
+}
+
+// A port chosen once is that device: a terminal that takes the name of one that has gone is
+// another device to --device, to the link that named the gone one and to a search's probes.
+// Only a link made anew names a device anew, and while COM1's link is missing COM1 is
+// missing, though the device list's first device would be COM1 without a link.
+TEST(ResolvedPortTest, AnotherTerminalUnderTheSameNameIsNotTheChosenPort) {
+  TempPortsDir ports;
+  auto gone = std::make_unique<PtyPair>();
+  const std::string name = gone->PortPath();
+  ports.Link(1, name);
+  const ResolvedPort byPath = ResolveCommDevice(name);
+  ResolvedPort byLink = ResolveCommPort(1);
+  const PortOpener probe = OpenDeviceOfPort(1);
+  const CommHandle before = OpenResolvedPort(byPath, 9600);
+  ASSERT_TRUE(before) << LastCommError().message;
+  CloseCommPort(before);
+
+  // A terminal's creation time is kept to the kernel's clock tick.
+  std::this_thread::sleep_for(50ms);
+  gone.reset();
+  std::vector<std::unique_ptr<PtyPair>> below;
+  const std::unique_ptr<PtyPair> newcomer = PtyPairNamed(name, below, 10s);
+  ASSERT_TRUE(newcomer) << "no new terminal took the name " << name;
+
+  const auto expectReplaced = [&](CommHandle handle, const char* how) {
+    EXPECT_FALSE(handle) << how;
+    CloseCommPort(handle);
+    EXPECT_EQ(LastCommError().kind, CommErrorKind::kReplaced) << how;
+    EXPECT_EQ(LastCommError().message, "another device is now " + name) << how;
+  };
+  expectReplaced(OpenResolvedPort(byPath, 9600), "by its path");
+  expectReplaced(ReopenResolvedPort(byLink, 9600), "by the link that named it");
+  expectReplaced(probe(1, 9600), "by a search's probe");
+
+  PtyPair listed;
+  std::filesystem::create_symlink(listed.PortPath(), ports.DeviceFolder() / "ttyUSB0");
+  std::filesystem::remove(ports.Folder() / "com1");
+  EXPECT_FALSE(ReopenResolvedPort(byLink, 9600)) << "fell through to the device list";
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kNotFound);
+
+  std::this_thread::sleep_for(50ms);  // as above, for the link's change time
+  ports.Link(1, name);
+  const CommHandle followed = ReopenResolvedPort(byLink, 9600);
+  ASSERT_TRUE(followed) << "a link made anew is followed: " << LastCommError().message;
+  EXPECT_EQ(WriteComm(followed, Bytes{0x42}), 1u);
+  EXPECT_EQ(newcomer->Receive(1), Bytes{0x42});
+  CloseCommPort(followed);
+  EXPECT_TRUE(listed.Receive(1, 100ms).empty());
 }
 
 TEST_F(CommPortTest, ClosedHandleFailsCleanly) {

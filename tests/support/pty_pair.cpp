@@ -19,6 +19,11 @@ using Clock = std::chrono::steady_clock;
   throw std::system_error(errno, std::generic_category(), what);
 }
 
+// The number of /dev/pts/N.
+unsigned long TerminalNumber(const std::string& path) {
+  return std::stoul(path.substr(path.rfind('/') + 1));
+}
+
 }  // namespace
 
 PtyPair::PtyPair() {
@@ -92,4 +97,22 @@ void PtyPair::RestoreInitialSettings() {
 void PtyPair::Pull() {
   ::close(master_);
   master_ = -1;
+}
+
+std::unique_ptr<PtyPair> PtyPairNamed(const std::string& path,
+                                      std::vector<std::unique_ptr<PtyPair>>& below,
+                                      std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    auto pair = std::make_unique<PtyPair>();
+    if (pair->PortPath() == path) return pair;
+    if (TerminalNumber(pair->PortPath()) < TerminalNumber(path)) {
+      below.push_back(std::move(pair));
+    } else {
+      // The name is not free yet: its last holder has not closed it.
+      pair.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return nullptr;
 }

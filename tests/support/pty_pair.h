@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,3 +49,11 @@ class PtyPair {
   std::string portPath_;
   termios initial_{};
 };
+
+// A new pair whose port takes `path`, the name of a terminal that has gone, as a new adapter
+// takes a pulled one's; null when none does within `timeout`. A new terminal gets the lowest
+// free number, so the pairs opened below that name on the way are kept in `below`, open for
+// as long as the new one is used.
+std::unique_ptr<PtyPair> PtyPairNamed(const std::string& path,
+                                      std::vector<std::unique_ptr<PtyPair>>& below,
+                                      std::chrono::milliseconds timeout);

@@ -126,7 +126,9 @@ class LandedWrite {
   CommandEnd Confirmed() const { return {done_ + " (confirmed)" + hint_ + "\n", {}, true}; }
   // A stop came before the confirmation, which is then not made.
   CommandEnd Stopped() const { return {StoppedText(), {}, true}; }
+  // A stop that came while the confirmation was under way leaves it unmade, not failed.
   CommandEnd NotConfirmed(const std::string& why) const {
+    if (StopRequested()) return Stopped();
     return {std::nullopt, done_ + " was acknowledged, but not confirmed: " + why, true};
   }
   // What the confirming exchange, `check` ("reading it back"), saw instead.
