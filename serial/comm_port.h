@@ -60,7 +60,8 @@ enum class CommErrorKind {
   kBusy,
   kPermission,
   kConfiguration,
-  kReplaced,  // the name now belongs to another device than the one chosen
+  kNotSerial,  // the path names something else than a terminal
+  kReplaced,   // the name now belongs to another device than the one chosen
 };
 struct CommError {
   CommErrorKind kind = CommErrorKind::kNone;

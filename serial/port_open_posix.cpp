@@ -118,10 +118,9 @@ int SetLineSettings(int fd, speed_t speed) {
 // Why the open descriptor is not ours to use, or nothing. The descriptor stays open.
 std::optional<CommError> WhyNotUsable(int fd, const std::string& path) {
   // Anything but a terminal (/dev/null, a file) is no serial device, whoever else has it.
-  if (!::isatty(fd))
-    return CommError{CommErrorKind::kConfiguration, path + ": not a serial device"};
+  if (!::isatty(fd)) return CommError{CommErrorKind::kNotSerial, path + ": not a serial device"};
   if (MadeExclusiveByAnother(fd)) {
-    return BusyError(path, "made exclusive by another program", OtherHolder(path, true));
+    return BusyError(path, "the terminal is exclusive (TIOCEXCL)", OtherHolder(path, true));
   }
   // Windows opens a COM port without sharing. TIOCEXCL refuses later opens, but not those of
   // root, so the lock is what keeps two of our own processes apart.

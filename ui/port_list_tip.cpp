@@ -10,6 +10,7 @@ std::string StateText(const CommError& problem) {
   switch (problem.kind) {
     case CommErrorKind::kNone:
     case CommErrorKind::kConfiguration:
+    case CommErrorKind::kNotSerial:
     case CommErrorKind::kReplaced:  // only an open tells these
       return {};
     case CommErrorKind::kNotFound:

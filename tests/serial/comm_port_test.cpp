@@ -259,7 +259,7 @@ TEST_F(CommPortTest, NotATerminalIsRefused) {
   std::ofstream(plainFile) << "not a terminal";
   ports_.Link(2, plainFile);
   EXPECT_FALSE(OpenCommPort(2, 9600));
-  EXPECT_EQ(LastCommError().kind, CommErrorKind::kConfiguration);
+  EXPECT_EQ(LastCommError().kind, CommErrorKind::kNotSerial);
 }
 
 // Interrupt, line-feed, carriage-return, flow-control and erase characters among them.

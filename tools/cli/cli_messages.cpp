@@ -31,6 +31,8 @@ const char* KindReason(CommErrorKind kind) {
       return "not permitted";
     case CommErrorKind::kConfiguration:
       return "refused the line settings";
+    case CommErrorKind::kNotSerial:
+      return "not a serial device";
     case CommErrorKind::kReplaced:
       return "not the device chosen";
     default:
@@ -54,7 +56,8 @@ std::string Refusal(const std::string& device, const CommError& error) {
            std::to_string(error.holderPid) + ")";
   }
   const std::string_view words = SystemWords(device, error.message);
-  return KindReason(error.kind) + (words.empty() ? "" : ": " + Printable(words));
+  const std::string reason = KindReason(error.kind);
+  return words.empty() || words == reason ? reason : reason + ": " + Printable(words);
 }
 
 // How to get the right to open a device of a group, on lines of their own. Joining root's
