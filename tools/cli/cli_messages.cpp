@@ -160,11 +160,19 @@ std::string MissSummary(const ResultTally& misses) {
 }
 
 std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo) {
-  const std::string where =
-      "at " + std::to_string(baudRate) + " baud from address " + std::to_string(address);
+  return ProbeMissLine(std::to_string(baudRate) + " baud", address, outcome, echo);
+}
+
+std::string ProbeMissLine(const std::string& rate, int address, const ExchangeOutcome& outcome,
+                          bool echo) {
+  const std::string where = "at " + rate + " from address " + std::to_string(address);
   if (outcome.result == ExchangeResult::kNoReply) return "no reply " + where;
   return (IsGarbled(outcome.result) ? "garbled reply " : "no valid reply ") + where + ": " +
          ExchangeSummary(outcome, echo) + " (" + std::string(WhatToCheck(outcome, echo)) + ")";
+}
+
+std::string LineRateText(const ResolvedPort& port, int baudRate) {
+  return port.rateFixed ? "the gateway's rate" : std::to_string(baudRate) + " baud";
 }
 
 std::string ShortWaitWarning(const CliOptions& options) {
