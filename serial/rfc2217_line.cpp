@@ -42,11 +42,16 @@ class Rfc2217Line final : public NetworkLine {
   bool SetUp(int baudRate) {
     if (!Negotiate()) return false;
     const auto settings = telnet::DetectorLineSettings(static_cast<std::uint32_t>(baudRate));
+    // All in one go, the purge last, so that it follows the settings.
+    std::vector<std::uint8_t> commands;
     for (const auto& setting : settings) {
-      SendWire(telnet::ComPortCommand(setting.command, setting.value), setting.value.size());
+      const auto command = telnet::ComPortCommand(setting.command, setting.value);
+      commands.insert(commands.end(), command.begin(), command.end());
     }
     const std::uint8_t purge[] = {telnet::cpo::kPurgeBoth};
-    SendWire(telnet::ComPortCommand(telnet::cpo::kPurgeData, purge), 0);
+    const auto purgeCommand = telnet::ComPortCommand(telnet::cpo::kPurgeData, purge);
+    commands.insert(commands.end(), purgeCommand.begin(), purgeCommand.end());
+    SendWire(commands, 0);
     const bool confirmed =
         PumpUntil([&] { return AllNeededConfirmed(settings); }, Clock::now() + kAnswerTimeout);
     if (!confirmed && LineGone()) return Closed();
