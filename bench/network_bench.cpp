@@ -58,16 +58,21 @@ void Print(const char* what, const Figures& figures) {
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(4, std::atoi(argv[1])) : 200;
   SimProcess sim;
-  Ser2net raw(sim.SlavePath(), Ser2net::Mode::kRaw);
-  Ser2net telnet(sim.SlavePath(), Ser2net::Mode::kRfc2217);
   ModbusTcpPeer peer;
-  if (sim.SlavePath().empty() || !raw.Running() || !telnet.Running() || !peer.Running()) {
-    std::fprintf(stderr, "kl395-network-bench: the simulator, ser2net or the peer did not start\n");
+  if (sim.SlavePath().empty() || !peer.Running()) {
+    std::fprintf(stderr, "kl395-network-bench: the simulator or the peer did not start\n");
     return 1;
   }
   std::printf("ReadStatus on loopback, median of %d   exchange ms  ours cpu ms  open+close ms\n",
               repeats);
+  // The terminal first: once ser2net has had it open, our open finds it busy for a while.
   Print("pseudo-terminal directly", Measure(sim.SlavePath(), repeats));
+  Ser2net raw(sim.SlavePath(), Ser2net::Mode::kRaw);
+  Ser2net telnet(sim.SlavePath(), Ser2net::Mode::kRfc2217);
+  if (!raw.Running() || !telnet.Running()) {
+    std::fprintf(stderr, "kl395-network-bench: ser2net did not start\n");
+    return 1;
+  }
   Print("socket:// through ser2net (raw)", Measure(raw.Url(), repeats));
   Print("rfc2217:// through ser2net", Measure(telnet.Url(), repeats));
   Print("tcp:// to libmodbus (no serial line)", Measure(peer.Url(), repeats));

@@ -73,7 +73,7 @@ enum class CommErrorKind {
   kHostNotFound,        // the name does not resolve
   kNetworkUnreachable,  // no route to the gateway's network or host
 };
-// Whether the kind is one of a network line's connection that did not come about.
+// Whether the kind tells of a network line's connection that did not come about.
 bool IsConnectionFailure(CommErrorKind kind);
 struct CommError {
   CommErrorKind kind = CommErrorKind::kNone;
