@@ -189,8 +189,22 @@ std::string_view NotOpenCheck(const Outcome& outcome, bool) {
   }
 }
 
+// Exceptions 10 and 11 come from a Modbus gateway that could not reach the detector, not
+// from the detector.
+bool FromGateway(const Outcome& outcome) {
+  return outcome.exceptionCode == 10 || outcome.exceptionCode == 11;
+}
+
+std::string_view ExceptionCheck(const Outcome& outcome, bool) {
+  return FromGateway(outcome)
+             ? "the gateway got no answer on its serial side: check its rate, the wiring "
+               "behind it and the address"
+             : "a device is there but refuses the request";
+}
+
 std::string ExceptionWindowCause(const Outcome& outcome) {
-  return FormatText(tip::kExceptionFormat, int{outcome.exceptionCode});
+  return FormatText(FromGateway(outcome) ? tip::kGatewayExceptionFormat : tip::kExceptionFormat,
+                    int{outcome.exceptionCode});
 }
 
 std::string WrongAddressWindowCause(const Outcome& outcome) {
@@ -243,8 +257,7 @@ constexpr Row kRows[] = {
      tip::kWrongByteCount, nullptr},
     {R::kWrongConfirmation, "wrong confirmation", WrongConfirmationSummary,
      "the detector did not take the value as written", nullptr, tip::kWrongConfirmation, nullptr},
-    {R::kException, "exception", ExceptionSummary, "a device is there but refuses the request",
-     nullptr, "", ExceptionWindowCause},
+    {R::kException, "exception", ExceptionSummary, "", ExceptionCheck, "", ExceptionWindowCause},
     {R::kEcho, "echoed", EchoSummary,
      "a two-wire RS-485 adapter without echo suppression: use --echo", nullptr, tip::kEcho,
      nullptr},

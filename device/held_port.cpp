@@ -33,9 +33,11 @@ void HeldPort::Close() {
 
 ExchangeOutcome HeldPort::WhyNotOpen() const {
   ExchangeOutcome outcome;
-  // A device that is still missing is the line still gone; anything else refused it.
+  // A device that is still missing, or a gateway still out of reach, is the line still gone;
+  // anything else refused it.
   const bool missing = reopenRefusal_.kind == CommErrorKind::kNotFound ||
-                       reopenRefusal_.kind == CommErrorKind::kNone;
+                       reopenRefusal_.kind == CommErrorKind::kNone ||
+                       IsConnectionFailure(reopenRefusal_.kind);
   outcome.result = missing ? ExchangeResult::kLineGone : ExchangeResult::kNotOpen;
   if (!missing) outcome.refusal = reopenRefusal_;
   return outcome;

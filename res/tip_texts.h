@@ -14,6 +14,17 @@ inline constexpr std::string_view kPortForbidden = "无权打开";
 inline constexpr const char* kPortForbiddenFormat = "无权打开（请将用户加入 %s 组，然后重新登录）";
 inline constexpr std::string_view kPortBusy = "已被其他程序占用";
 inline constexpr const char* kPortBusyFormat = "已被 %s（进程 %d）占用";
+// A network line (a link to rfc2217://, socket:// or tcp://): how its last connection went,
+// since looking would take the gateway's only client; and the rate of a gateway that sets its
+// own, which the search probes alone.
+inline constexpr std::string_view kLastConnectionRefused = "上次连接被拒绝";
+inline constexpr std::string_view kLastConnectionTimedOut = "上次连接超时";
+inline constexpr std::string_view kLastHostNotFound = "上次连接找不到主机";
+inline constexpr std::string_view kLastNetworkUnreachable = "上次连接网络不可达";
+inline constexpr std::string_view kLastSettingsRefused = "上次连接时网关拒绝了串口设置";
+inline constexpr const char* kGatewayRateFormat = "（网关速率固定为 %d，搜索只试此速率）";
+inline constexpr std::string_view kGatewayRateUnnamed =
+    "（网关速率固定，搜索前请在链接末尾写明速率，如 ?baud=9600）";
 
 // Why a poll failed.
 inline constexpr std::string_view kNoReply = "无应答";
@@ -21,6 +32,7 @@ inline constexpr std::string_view kShortReply = "应答不完整";
 inline constexpr std::string_view kLongReply = "应答过长";
 inline constexpr std::string_view kBadCrc = "CRC 校验错误";
 inline constexpr const char* kExceptionFormat = "检测器拒绝了请求（异常码 %d）";
+inline constexpr const char* kGatewayExceptionFormat = "网关未能从检测器得到应答（异常码 %d）";
 inline constexpr std::string_view kEcho = "收到的是请求本身的回显（适配器回显发送的数据）";
 inline constexpr std::string_view kWrongEcho = "回显与请求不符";
 inline constexpr const char* kWrongAddressFormat = "应答来自其他地址（%d）";

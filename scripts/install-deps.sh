@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev mbpoll
+  libmodbus-dev mbpoll ser2net
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
   wine wine64 fonts-wine locales
   qt6-base-dev fonts-noto-cjk xvfb xauth

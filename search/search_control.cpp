@@ -45,7 +45,9 @@ void MonitorDialog::OnSearchButton(ui::Window& window) {
   g_searchActive = 1;
   g_searchError.clear();
   window.SetText(IDC_SEARCH_BUTTON, text::kStopSearch);
-  searchThread_.Start(ReportsTo(window), OpenDeviceOfPort(g_searchPortNumber));
+  ResolvedPort port = ResolveCommPort(g_searchPortNumber);
+  g_searchRateEnabled = RatesTheLineRuns(port, g_searchRateEnabled);
+  searchThread_.Start(ReportsTo(window), OpenResolvedDevice(std::move(port)));
 }
 
 void MonitorDialog::OnSearchProgress(ui::Window& window) {

@@ -32,9 +32,19 @@ Probe ProbeOnce(const SearchWindow& window, const PortOpener& openPort, int addr
 }  // namespace
 
 PortOpener OpenDeviceOfPort(int portNumber) {
-  return [port = ResolveCommPort(portNumber)](int, int baudRate) {
-    return OpenResolvedPort(port, baudRate);
-  };
+  return OpenResolvedDevice(ResolveCommPort(portNumber));
+}
+
+PortOpener OpenResolvedDevice(ResolvedPort port) {
+  return [port = std::move(port)](int, int baudRate) { return OpenResolvedPort(port, baudRate); };
+}
+
+std::array<int, 5> RatesTheLineRuns(const ResolvedPort& port, const std::array<int, 5>& ticked) {
+  if (!port.rateFixed) return ticked;
+  std::array<int, 5> rates{};
+  const int code = BaudCode(port.gatewayBaud);
+  if (code >= 0) rates[static_cast<std::size_t>(code)] = ticked[static_cast<std::size_t>(code)];
+  return rates;
 }
 
 SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort,

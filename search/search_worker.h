@@ -49,6 +49,14 @@ using PortOpener = std::function<CommHandle(int portNumber, int baudRate)>;
 // link that goes away mid-scan makes a port failure instead of COM n falling through to
 // another device of the machine, and another device that takes the name is refused.
 PortOpener OpenDeviceOfPort(int portNumber);
+// The same for a port resolved already.
+PortOpener OpenResolvedDevice(ResolvedPort port);
+
+// Which of the ticked rates (1200 first, 1 for ticked) a search of the port probes: all of
+// them, but on a line whose rate is the gateway's (socket://, tcp://) only the one its URL
+// names with ?baud=, and none when it names none, so that a find never reports a rate the
+// line did not run at.
+std::array<int, 5> RatesTheLineRuns(const ResolvedPort& port, const std::array<int, 5>& ticked);
 
 // How far a scan goes. The window's search stops at the first find and waits 500 ms a probe;
 // the command line may scan on and list every responder, or wait less for a quick detector.

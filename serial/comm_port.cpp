@@ -6,6 +6,8 @@
 
 #include "serial/comm_port_backend.h"
 #include "serial/frame_observer.h"
+#include "serial/line_url.h"
+#include "serial/network_line.h"
 #include "serial/port_table.h"
 
 CommHandle g_commHandle;
@@ -23,6 +25,14 @@ std::chrono::steady_clock::time_point& ThreadIoTime() {
 // When this thread's write or read returned, before any observer ran.
 std::chrono::steady_clock::time_point NoteIoTime() {
   return ThreadIoTime() = std::chrono::steady_clock::now();
+}
+
+// What a trace shows of a write or read: the bytes that went over the wire, where the line
+// wraps the data in a protocol of its own.
+std::span<const std::uint8_t> AsSeen(const CommPort* port, FrameDirection direction,
+                                     std::span<const std::uint8_t> data) {
+  const std::vector<std::uint8_t>* wire = port ? port->WireBytes(direction) : nullptr;
+  return wire ? std::span<const std::uint8_t>(*wire) : data;
 }
 
 CommError& ThreadCommError() {
@@ -54,9 +64,14 @@ void SetLastCommError(CommError error) {
   ThreadCommError() = std::move(error);
 }
 
+bool IsConnectionFailure(CommErrorKind kind) {
+  return kind == CommErrorKind::kConnectionRefused || kind == CommErrorKind::kConnectionTimedOut ||
+         kind == CommErrorKind::kHostNotFound || kind == CommErrorKind::kNetworkUnreachable;
+}
+
 CommHandle OpenCommDevice(const std::string& path, int baudRate) {
   SetLastCommError(CommErrorKind::kNone, {});
-  auto port = OpenPlatformPort(path, baudRate);
+  auto port = IsLineUrl(path) ? OpenNetworkLine(path, baudRate) : OpenPlatformPort(path, baudRate);
   if (!port) ThreadCommError().device = path;
   return port ? AdoptCommPort(std::move(port)) : CommHandle();
 }
@@ -65,7 +80,7 @@ CommError InspectCommPort(int portNumber) {
   const std::string path = PlatformPortPath(portNumber);
   if (path.empty())
     return CommError{.kind = CommErrorKind::kNotFound, .message = "no serial device"};
-  CommError error = InspectPlatformPort(path);
+  CommError error = IsLineUrl(path) ? LastNetworkLineFailure(path) : InspectPlatformPort(path);
   error.device = path;
   return error;
 }
@@ -91,6 +106,13 @@ ResolvedPort ResolveCommPort(int portNumber) {
 }
 
 ResolvedPort ResolveCommDevice(const std::string& path) {
+  if (IsLineUrl(path)) {
+    // A gateway has no identity to check; whatever answers at its address is it.
+    const auto url = ParseLineUrl(path).url;
+    return {.device = path,
+            .rateFixed = url && url->RateFixed(),
+            .gatewayBaud = url ? url->gatewayBaud : 0};
+  }
   return {.device = path, .identity = path.empty() ? std::string() : PlatformDeviceIdentity(path)};
 }
 
@@ -148,14 +170,18 @@ void CloseCommPort(CommHandle handle) {
 std::size_t WriteComm(CommHandle handle, std::span<const std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t written = port ? port->Write(bytes) : 0;
-  TellFrameObserver(handle, FrameDirection::kSent, bytes.first(written), NoteIoTime());
+  const auto at = NoteIoTime();
+  TellFrameObserver(handle, FrameDirection::kSent,
+                    AsSeen(port.get(), FrameDirection::kSent, bytes.first(written)), at);
   return written;
 }
 
 std::size_t ReadComm(CommHandle handle, std::span<std::uint8_t> bytes) {
   auto port = Ports().Find(handle);
   const std::size_t read = port ? port->Read(bytes) : 0;
-  TellFrameObserver(handle, FrameDirection::kReceived, bytes.first(read), NoteIoTime());
+  const auto at = NoteIoTime();
+  TellFrameObserver(handle, FrameDirection::kReceived,
+                    AsSeen(port.get(), FrameDirection::kReceived, bytes.first(read)), at);
   return read;
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+enum class FrameDirection;
+
 // An open serial line. The platform backends derive from it, and so can test lines (an
 // in-memory line with a virtual clock), which is why the clock is part of the line.
 class CommPort {
@@ -30,6 +32,10 @@ class CommPort {
   // Whether the system has reported the line gone (a hang-up, an adapter pulled), as opposed
   // to a mere time-out. Once gone, the port stays unusable: close it and open it anew.
   virtual bool LineGone() const { return false; }
+  // For a line whose protocol wraps the data (Modbus TCP): what the last Write sent, or what
+  // came over the connection up to the last Read, as it went; what frame traces show. Null
+  // for a line that carries the data as it is.
+  virtual const std::vector<std::uint8_t>* WireBytes(FrameDirection) const { return nullptr; }
 
   // Millisecond tick count and pause, as GetTickCount and Sleep.
   virtual std::uint32_t TickCount();
@@ -62,7 +68,14 @@ enum class CommErrorKind {
   kConfiguration,
   kNotSerial,  // the path names something else than a terminal
   kReplaced,   // the name now belongs to another device than the one chosen
+  // A network line's connection, which did not come about:
+  kConnectionRefused,   // nothing listens at the gateway's port, or it takes no more clients
+  kConnectionTimedOut,  // no answer within the connect time
+  kHostNotFound,        // the name does not resolve
+  kNetworkUnreachable,  // no route to the gateway's network or host
 };
+// Whether the kind tells of a network line's connection that did not come about.
+bool IsConnectionFailure(CommErrorKind kind);
 struct CommError {
   CommErrorKind kind = CommErrorKind::kNone;
   std::string message;   // the operating system's own words, for logs and the command line
@@ -81,7 +94,8 @@ CommError InspectCommPort(int portNumber);
 // Opens COM n at the baud rate, 8N1, DTR off, no sharing, and purges both queues.
 // Returns a null handle when the port cannot be opened or configured.
 CommHandle OpenCommPort(int portNumber, int baudRate);
-// The same for a device named by its path (the command-line tool's --device).
+// The same for a device named by its path (the command-line tool's --device), or for a
+// network line named by its URL (rfc2217://, socket://, tcp://; see serial/line_url.h).
 CommHandle OpenCommDevice(const std::string& path, int baudRate);
 // A port as the user chose it, resolved once, so that every later open of it reaches the
 // same device or none: the device it opens, whether a link of the user's named it, and the
@@ -92,6 +106,10 @@ struct ResolvedPort {
   bool linked = false;         // a link comN of the user's named the device
   std::string linkIdentity{};  // that link's, to tell it from one made anew
   std::string identity{};      // the device's; empty when the system tells none
+  // A network line whose rate is the gateway's (socket://, tcp://): opens ignore the rate
+  // asked for. gatewayBaud is the rate its URL names (?baud=N), 0 when none does.
+  bool rateFixed = false;
+  int gatewayBaud = 0;
 };
 ResolvedPort ResolveCommPort(int portNumber);
 ResolvedPort ResolveCommDevice(const std::string& path);

@@ -13,6 +13,7 @@
 
 #include "serial/comm_port_backend.h"
 #include "serial/device_identity_posix.h"
+#include "serial/line_url.h"
 
 namespace fs = std::filesystem;
 
@@ -48,11 +49,14 @@ std::optional<PortLink> LinkOf(int portNumber) {
                                std::to_string(info.st_ctim.tv_sec) + "." +
                                std::to_string(info.st_ctim.tv_nsec);
   std::error_code error;
+  const fs::path target = fs::read_symlink(link, error);
+  // A network line's URL is no path: it is taken as it stands.
+  if (!error && IsLineUrl(target.string())) return PortLink{target.string(), identity};
   if (const fs::path device = fs::canonical(link, error); !error) {
     return PortLink{device.string(), identity};
   }
-  const fs::path target = fs::read_symlink(link, error);
-  return PortLink{error ? link.string() : (folder / target).lexically_normal().string(), identity};
+  const bool unread = target.empty();
+  return PortLink{unread ? link.string() : (folder / target).lexically_normal().string(), identity};
 }
 
 // Where the serial devices are looked for: /dev, unless KL395_DEVICE_DIR names another folder.

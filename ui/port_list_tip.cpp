@@ -9,10 +9,19 @@ namespace {
 std::string StateText(const CommError& problem) {
   switch (problem.kind) {
     case CommErrorKind::kNone:
-    case CommErrorKind::kConfiguration:
     case CommErrorKind::kNotSerial:
     case CommErrorKind::kReplaced:  // only an open tells these
       return {};
+    case CommErrorKind::kConfiguration:  // only a network line's last open tells this
+      return std::string(tip::kLastSettingsRefused);
+    case CommErrorKind::kConnectionRefused:
+      return std::string(tip::kLastConnectionRefused);
+    case CommErrorKind::kConnectionTimedOut:
+      return std::string(tip::kLastConnectionTimedOut);
+    case CommErrorKind::kHostNotFound:
+      return std::string(tip::kLastHostNotFound);
+    case CommErrorKind::kNetworkUnreachable:
+      return std::string(tip::kLastNetworkUnreachable);
     case CommErrorKind::kNotFound:
       return std::string(tip::kPortMissing);
     case CommErrorKind::kPermission:
@@ -23,6 +32,15 @@ std::string StateText(const CommError& problem) {
       return FormatText(tip::kPortBusyFormat, problem.holderCommand.c_str(), problem.holderPid);
   }
   return {};
+}
+
+// A gateway's rate is its own: the one its link names, which the search probes alone, or
+// none, and the search has nothing to probe.
+std::string GatewayRateText(const std::string& device) {
+  const ResolvedPort port = ResolveCommDevice(device);
+  if (!port.rateFixed) return {};
+  if (port.gatewayBaud == 0) return std::string(tip::kGatewayRateUnnamed);
+  return FormatText(tip::kGatewayRateFormat, port.gatewayBaud);
 }
 
 bool AnyLinked(int portCount) {
@@ -43,6 +61,7 @@ std::string PortListToolTip(int portCount) {
     std::string line =
         std::string("Com").append(std::to_string(number)).append("：").append(device);
     if (linksKept && !CommPortLinked(number)) line.append(tip::kFromDeviceList);
+    line.append(GatewayRateText(device));
     if (const std::string state = StateText(InspectCommPort(number)); !state.empty()) {
       line.append("，").append(state);
     }

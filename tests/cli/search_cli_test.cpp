@@ -82,23 +82,23 @@ ExchangeOutcome ProbeOutcome(ExchangeResult result, std::vector<std::uint8_t> re
 
 // A miss that carried bytes is told apart from silence, a garbled one as such.
 TEST(CliSearchMessages, MissesSayWhatCameInstead) {
-  EXPECT_EQ(ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kNoReply, {}), false),
+  EXPECT_EQ(ProbeMissLine("9600 baud", 3, ProbeOutcome(ExchangeResult::kNoReply, {}), false),
             "no reply at 9600 baud from address 3");
   ExchangeOutcome collided = ProbeOutcome(ExchangeResult::kTooLong, std::vector<std::uint8_t>(7));
   collided.queued = 8;
-  EXPECT_EQ(ProbeMissLine(2400, 4, collided, false),
+  EXPECT_EQ(ProbeMissLine("2400 baud", 4, collided, false),
             "garbled reply at 2400 baud from address 4: 8 bytes queued for a 7-byte reply "
             "(noise, or two devices answering)");
   EXPECT_TRUE(
-      ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kBadCrc, std::vector<std::uint8_t>(7)),
-                    false)
+      ProbeMissLine("9600 baud", 3,
+                    ProbeOutcome(ExchangeResult::kBadCrc, std::vector<std::uint8_t>(7)), false)
           .starts_with("garbled reply at 9600 baud from address 3: 7 bytes with a bad CRC ("));
   EXPECT_TRUE(
-      ProbeMissLine(9600, 3, ProbeOutcome(ExchangeResult::kShort, {0x03, 0x03}), false)
+      ProbeMissLine("9600 baud", 3, ProbeOutcome(ExchangeResult::kShort, {0x03, 0x03}), false)
           .starts_with("garbled reply at 9600 baud from address 3: only 2 of 7 bytes came ("));
   ExchangeOutcome refused = ProbeOutcome(ExchangeResult::kException, {0x03, 0x83, 0x02, 0, 0});
   refused.exceptionCode = 2;
-  EXPECT_EQ(ProbeMissLine(9600, 3, refused, false),
+  EXPECT_EQ(ProbeMissLine("9600 baud", 3, refused, false),
             "no valid reply at 9600 baud from address 3: exception 2, illegal data address, from "
             "slave 3 (a device is there but refuses the request)");
 }

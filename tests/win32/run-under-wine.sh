@@ -104,8 +104,56 @@ elif [ "$mode" = screenshot ]; then
 else
   start_sim 1
 fi
+linked=${#sims[@]}
+
+# The network lines' servers, on loopback only: ser2net in front of two more simulated
+# detectors (not COM ports) in RFC 2217 and raw mode, and the libmodbus Modbus TCP peer.
+free_port() {
+  local port=$1
+  while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+  echo "$port"
+}
+# The first line a program writes to FILE, within ten seconds.
+first_line() {
+  local file=$1 deadline=$((SECONDS + 10))
+  until [ -s "$file" ]; do
+    [ $SECONDS -lt $deadline ] || { echo "$0: nothing in $file" >&2; return 1; }
+    sleep 0.1
+  done
+  head -1 "$file"
+}
+if [ "$mode" = tests ]; then
+  "$sim" --baud 19200 --version 11 </dev/null >"$run/telnet-sim.out" 2>&1 &
+  sims+=($!)
+  "$sim" --version 12 </dev/null >"$run/raw-sim.out" 2>&1 &
+  sims+=($!)
+  "$linux_build/tests/peers/kl395-modbus-tcp-peer" >"$run/peer.out" 2>&1 &
+  sims+=($!)
+  telnet_port=$(free_port 42170)
+  raw_port=$(free_port $((telnet_port + 1)))
+  {
+    echo "connection: &telnet"
+    echo "  accepter: telnet(rfc2217),tcp,127.0.0.1,$telnet_port"
+    echo "  connector: serialdev,$(first_line "$run/telnet-sim.out"),9600n81,local"
+    echo "connection: &raw"
+    echo "  accepter: tcp,127.0.0.1,$raw_port"
+    echo "  connector: serialdev,$(first_line "$run/raw-sim.out"),9600n81,local"
+  } >"$run/ser2net.yaml"
+  ser2net -n -d -c "$run/ser2net.yaml" -P "$run/ser2net.pid" >"$run/ser2net.log" 2>&1 &
+  sims+=($!)
+  export KL395_RFC2217_URL="rfc2217://127.0.0.1:$telnet_port"
+  export KL395_SOCKET_URL="socket://127.0.0.1:$raw_port"
+  KL395_MODBUS_TCP_URL="tcp://$(first_line "$run/peer.out")"
+  export KL395_MODBUS_TCP_URL
+  deadline=$((SECONDS + 10))
+  until (exec 3<>"/dev/tcp/127.0.0.1/$raw_port") 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || { cat "$run/ser2net.log" >&2; echo "$0: ser2net did not start" >&2; exit 1; }
+    sleep 0.1
+  done
+fi
+
 deadline=$((SECONDS + 10))
-while [ "$(find "$ports" -type l | wc -l)" -lt "${#sims[@]}" ]; do
+while [ "$(find "$ports" -type l | wc -l)" -lt "$linked" ]; do
   [ $SECONDS -lt $deadline ] || { cat "$run"/sim*.err >&2; echo "$0: the simulators did not start" >&2; exit 1; }
   sleep 0.1
 done
@@ -178,6 +226,32 @@ case "$mode" in
       failed=$((failed + $(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -1 | grep . || echo 0)))
       skipped=$((skipped + $(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -1 | grep . || echo 0)))
     done
+    echo "== kl395-cli.exe over network lines under Wine =="
+    cli="$windows_build/tools/cli/kl395-cli.exe"
+    # Runs kl395-cli.exe with the arguments; passes when it ends with STATUS and its output
+    # holds TEXT.
+    cli_check() {
+      local expected_status=$1 text=$2 got=0
+      shift 2
+      run_windows cli "$cli" "$@" >/dev/null || got=$?
+      if [ $got -eq "$expected_status" ] && grep -qF -- "$text" "$run/cli.log"; then
+        echo "[       OK ] kl395-cli.exe $*"
+        passed=$((passed + 1))
+      else
+        echo "[  FAILED  ] kl395-cli.exe $* (status $got, wanted $expected_status and '$text'):"
+        cat "$run/cli.log"
+        failed=$((failed + 1))
+        status=1
+      fi
+    }
+    cli_check 0 "version: 1.1" --device "$KL395_RFC2217_URL" --baud 19200 read-version
+    cli_check 1 "no reply within 1000 ms" --device "$KL395_RFC2217_URL" --baud 9600 read-version
+    cli_check 0 "baud: 19200" --device "$KL395_RFC2217_URL" --wait 100 search 9600 19200
+    cli_check 0 "version: 1.2" --device "$KL395_SOCKET_URL" read-version
+    cli_check 0 "RX 00 01 00 00 00 05 01 03 02 00 0A" --device "$KL395_MODBUS_TCP_URL" --trace \
+      read-version
+    cli_check 3 "refused the connection" --device "socket://127.0.0.1:$(free_port 42300)" \
+      read-status
     [ $status -eq 0 ] || [ $failed -gt 0 ] || failed=1  # a program that died reports no count
     echo "Wine: $passed passed, $failed failed, $skipped skipped"
     exit $status

@@ -4,7 +4,7 @@
 
 #include "device/detector.h"
 #include "device/exchange_texts.h"
-
+#include "serial/line_url.h"
 #include "tools/text/printable_text.h"
 #include "ui/number_text.h"
 
@@ -49,8 +49,9 @@ std::string_view SystemWords(const std::string& device, std::string_view message
 }
 
 // The reason, with the program that holds the port when it could be seen; a program's name
-// says more than the system's words about a lock.
+// says more than the system's words about a lock. A connection's words name their cause.
 std::string Refusal(const std::string& device, const CommError& error) {
+  if (IsConnectionFailure(error.kind)) return Printable(error.message);
   if (error.kind == CommErrorKind::kBusy && error.holderPid > 0) {
     return "in use by " + Printable(error.holderCommand) + " (pid " +
            std::to_string(error.holderPid) + ")";
@@ -100,8 +101,8 @@ std::string PortTroubleMessage(const CliOptions& options, const std::string& dev
            " names it, and there are fewer than " + std::to_string(options.portNumber) +
            " serial devices";
   }
-  const std::string where =
-      "serial port " + (named ? Quoted(device) : com + " (" + Quoted(device) + ")");
+  const std::string what = named && IsLineUrl(device) ? "network line " : "serial port ";
+  const std::string where = what + (named ? Quoted(device) : com + " (" + Quoted(device) + ")");
   if (const std::string what = WhatIsThere(device); !what.empty()) return where + ": " + what;
   return where + ": " + Refusal(device, error) + GroupRemedy(error);
 }
@@ -161,12 +162,16 @@ std::string MissSummary(const ResultTally& misses) {
          " missed: " + misses.Causes();
 }
 
-std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo) {
-  const std::string where =
-      "at " + std::to_string(baudRate) + " baud from address " + std::to_string(address);
+std::string ProbeMissLine(const std::string& rate, int address, const ExchangeOutcome& outcome,
+                          bool echo) {
+  const std::string where = "at " + rate + " from address " + std::to_string(address);
   if (outcome.result == ExchangeResult::kNoReply) return "no reply " + where;
   return (IsGarbled(outcome.result) ? "garbled reply " : "no valid reply ") + where + ": " +
          ExchangeSummary(outcome, echo) + " (" + std::string(WhatToCheck(outcome, echo)) + ")";
+}
+
+std::string LineRateText(const ResolvedPort& port, int baudRate) {
+  return port.rateFixed ? "the gateway's rate" : std::to_string(baudRate) + " baud";
 }
 
 std::string ShortWaitWarning(const CliOptions& options) {

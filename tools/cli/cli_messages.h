@@ -52,8 +52,14 @@ class ResultTally {
 std::string MissSummary(const ResultTally& misses);
 
 // A search's line for a probe that got no valid reply: "no reply at 9600 baud from address
-// 3", or what came instead, a garbled reply named as such, with what usually causes it.
-std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo);
+// 3", or what came instead, a garbled reply named as such, with what usually causes it. The
+// rate is told as LineRateText tells it.
+std::string ProbeMissLine(const std::string& rate, int address, const ExchangeOutcome& outcome,
+                          bool echo);
+
+// A line's rate as the tool tells it: "9600 baud", or "the gateway's rate" on a line whose
+// rate is the gateway's own (socket://, tcp://), which no open of ours sets.
+std::string LineRateText(const ResolvedPort& port, int baudRate);
 
 // A request and its reply alone take longer on the line at the slowest rate the search
 // tries than --wait allows, so no detector could be found at that rate: the warning, or "".

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "device/detector.h"
+#include "serial/line_url.h"
 #include "tools/cli/cli_messages.h"
 
 namespace {
@@ -183,6 +184,11 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
   const std::optional<int> number = ParseWhole(text);
   if (option == "--device") {
     if (text.empty()) return "--device needs the path of a serial device, not an empty one";
+    if (IsLineUrl(text)) {
+      if (const LineUrlParse url = ParseLineUrl(text); !url.url) {
+        return "--device " + Quoted(text) + ": " + url.problem;
+      }
+    }
     options->devicePath = text;
     return {};
   }
@@ -330,7 +336,11 @@ std::string CliUsage() {
          "Options:\n"
          "  --port N        COM port number, 1 to 255 (default 1); on Linux COM N is the\n"
          "                  link ~/.config/kl395/ports/comN, else the N-th serial device\n"
-         "  --device PATH   serial device to use instead of a COM number\n"
+         "  --device PATH   serial device to use instead of a COM number, or a gateway's\n"
+         "                  URL: rfc2217://HOST:PORT (RFC 2217, which sets the rate),\n"
+         "                  socket://HOST:PORT (raw RTU frames), tcp://HOST[:PORT]\n"
+         "                  (Modbus TCP, port 502 by default); the last two run at the\n"
+         "                  gateway's own rate, which ?baud=RATE at the end may name\n"
          "  --baud RATE     1200, 2400, 4800, 9600 (default) or 19200\n"
          "  --address A     the detector's slave address, 0 to 255 (default 1)\n"
          "  --trace         show every frame sent and received on standard error, with\n"
@@ -360,7 +370,7 @@ std::string CliUsage() {
          "  0    done\n"
          "  1    no valid reply from the detector, or a write not confirmed\n"
          "  2    bad arguments\n"
-         "  3    serial port missing, busy or not permitted\n"
+         "  3    serial port missing, busy or not permitted; gateway out of reach\n"
          "  4    the result could not be written to standard output\n"
          "  130  stopped by Ctrl-C, SIGTERM or SIGHUP\n"
          "\n"

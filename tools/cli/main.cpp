@@ -177,10 +177,23 @@ CommandEnd SetAddress(CommHandle port, const CliOptions& options) {
 
 // The detector takes its new rate after its reply, so the port is opened again at that rate
 // and the detector probed there.
+// On a line whose rate is the gateway's, the detector is reached at the new rate only once
+// the gateway has been set to it too, which no open of ours does.
+CommandEnd GatewayToSetToo(const CliOptions& options, const ResolvedPort& chosen) {
+  const std::string rate = std::to_string(options.value);
+  const std::string url = chosen.gatewayBaud != 0 ? " and its URL's ?baud= to " + rate : "";
+  return {"baud rate set to " + rate +
+              "; this line runs at the gateway's rate: set the gateway to " + rate + " baud too" +
+              url + " to reach the detector again\n",
+          {},
+          true};
+}
+
 CommandEnd SetBaud(CommHandle& port, const ResolvedPort& chosen, const CliOptions& options) {
   const Written write =
       Traced(WriteBaudCode(port, options.address, BaudCode(options.value)), options);
   if (!write) return Failed(write.outcome, options.echo);
+  if (chosen.rateFixed) return GatewayToSetToo(options, chosen);
   const std::string rate = std::to_string(options.value);
   const LandedWrite landed("baud rate set to " + rate, ": from now on use --baud " + rate);
   if (StopRequested()) return landed.Stopped();
@@ -241,7 +254,8 @@ int RunCommand(const CliOptions& options, const ResolvedPort& chosen) {
 // --all each find on standard output as it comes.
 class SearchProgress {
  public:
-  explicit SearchProgress(const CliOptions& options) : options_(options) {}
+  SearchProgress(const CliOptions& options, const ResolvedPort& chosen)
+      : options_(options), chosen_(chosen) {}
 
   void Probed(const ExchangeOutcome& outcome) {
     TraceExchangeOutcome(outcome, options_.echo);
@@ -255,10 +269,12 @@ class SearchProgress {
     if (message == WM_SEARCH_PROGRESS) {
       misses_.Count(outcome.result);
       std::fprintf(stderr, "%s\n",
-                   ProbeMissLine(g_searchBaud, g_searchAddress, outcome, options_.echo).c_str());
+                   ProbeMissLine(LineRateText(chosen_, g_searchBaud), g_searchAddress, outcome,
+                                 options_.echo)
+                       .c_str());
     } else if (options_.searchAll) {
       ++found_;
-      std::printf("%d baud, address %d\n", g_searchBaud, g_foundAddress);
+      std::printf("%s, address %d\n", LineRateText(chosen_, g_searchBaud).c_str(), g_foundAddress);
       std::fflush(stdout);
     }
     return true;
@@ -279,24 +295,40 @@ class SearchProgress {
 
  private:
   const CliOptions& options_;
+  const ResolvedPort& chosen_;
   ExchangeOutcome lastProbe_;
   ResultTally misses_;
   int found_ = 0;
 };
 
+// A line that cannot set its rate is probed at one rate, the gateway's: the one its URL
+// names, or, with none named, any one, which is never told.
+std::array<int, 5> OnePassAtTheGatewaysRate(const ResolvedPort& chosen) {
+  std::array<int, 5> rates{};
+  const int code = BaudCode(chosen.gatewayBaud);
+  rates[static_cast<std::size_t>(code >= 0 ? code : BaudCode(9600))] = 1;
+  return rates;
+}
+
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
 // are this thread's.
 int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
   if (chosen.device.empty()) return PortTrouble(options, chosen.device);
-  if (const std::string warning = ShortWaitWarning(options); !warning.empty()) {
+  CliOptions probing = options;
+  if (chosen.rateFixed) {
+    probing.searchRates = OnePassAtTheGatewaysRate(chosen);
+    std::fprintf(stderr,
+                 "kl395-cli: the line runs at the gateway's rate: each address is probed once\n");
+  }
+  if (const std::string warning = ShortWaitWarning(probing); !warning.empty()) {
     std::fprintf(stderr, "kl395-cli: %s\n", warning.c_str());
   }
-  g_searchRateEnabled = options.searchRates;
+  g_searchRateEnabled = probing.searchRates;
   g_searchError.clear();
   g_searchActive = 1;
   CatchStopSignals();
   // The port trouble is told below in the command line's own words, not the window's.
-  SearchProgress progress(options);
+  SearchProgress progress(options, chosen);
   const SearchWindow reports{[&](int message) { return progress.Report(message); },
                              [](std::string_view) {},
                              [&](const ExchangeOutcome& outcome) { progress.Probed(outcome); }};
@@ -306,7 +338,9 @@ int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
                   .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs)});
   switch (end) {
     case SearchEnd::kFound:
-      std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
+      std::printf("baud: %s\naddress: %d\n",
+                  chosen.rateFixed ? "the gateway's rate" : std::to_string(g_searchBaud).c_str(),
+                  g_foundAddress);
       return kDone;
     case SearchEnd::kExhausted:
       progress.PrintEnd();

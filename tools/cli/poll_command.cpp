@@ -11,6 +11,7 @@
 
 #include "device/detector.h"
 #include "device/held_port.h"
+#include "tools/cli/cli_messages.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/local_time.h"
 #include "tools/cli/poll_log.h"
@@ -41,8 +42,11 @@ Clock::time_point NextSlot(Clock::time_point slot, Clock::time_point now, Clock:
 
 class PollSession {
  public:
-  PollSession(const CliOptions& options, HeldPort& port)
-      : options_(options), port_(port), log_(options.format, options.echo) {}
+  PollSession(const CliOptions& options, HeldPort& port, std::string rate)
+      : options_(options),
+        port_(port),
+        rate_(std::move(rate)),
+        log_(options.format, options.echo) {}
 
   void Run() {
     Write(log_.Header());
@@ -140,12 +144,12 @@ class PollSession {
   }
 
   std::string What() const {
-    return "address " + std::to_string(options_.address) + " at " +
-           std::to_string(options_.baudRate) + " baud on " + PortName();
+    return "address " + std::to_string(options_.address) + " at " + rate_ + " on " + PortName();
   }
 
   const CliOptions& options_;
   HeldPort& port_;
+  const std::string rate_;  // "9600 baud", or the gateway's
   PollLog log_;
   int writeError_ = 0;
 };
@@ -161,7 +165,7 @@ std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen
   HeldPort port;
   if (!port.Open(chosen, options.baudRate)) return std::nullopt;
   SetCommLocalEcho(port.handle(), options.echo);
-  PollSession session(options, port);
+  PollSession session(options, port, LineRateText(chosen, options.baudRate));
   session.Run();
   port.Close();
   return session.Finish();
