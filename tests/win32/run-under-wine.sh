@@ -36,54 +36,32 @@ for file in "$sim" "$program"; do
   [ -x "$file" ] || { echo "$0: $file is missing; build it first" >&2; exit 2; }
 done
 
+# shellcheck source=tests/win32/wine-prefix.sh
+. "$(dirname "$0")/wine-prefix.sh"
+
 # Everything below runs on one virtual display of its own.
-if [ -z "${KL395_WINE_DISPLAY:-}" ]; then
-  args=("$windows_build" "$linux_build")
-  [ "$mode" = bench ] && args+=(--bench)
-  [ "$mode" = screenshot ] && args+=(--screenshot "$screenshot")
-  exec env KL395_WINE_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "${args[@]}"
-fi
+args=("$windows_build" "$linux_build")
+[ "$mode" = bench ] && args+=(--bench)
+[ "$mode" = screenshot ] && args+=(--screenshot "$screenshot")
+wine_own_display "$0" "${args[@]}"
 
 run=$(mktemp -d /tmp/kl395-wine.XXXXXX)
 ports="$run/ports"
 mkdir "$ports"
-export WINEPREFIX="$run/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no offer to install Mono or Gecko
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
 sims=()
 stop_everything() {
   # The Wine server first: it holds the terminals, and their closing would make it print
   # thousands of lines.
-  wineserver -k >/dev/null 2>&1 || true
-  timeout 20 wineserver -w >/dev/null 2>&1 || true
+  wine_server_stop
   for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$run"
 }
 trap stop_everything EXIT
 
-# A fresh prefix. Its COM ports are fixed in its registry, so that Wine's own port detection
-# (which would make COM1 the machine's first serial port) takes only numbers above 12.
 echo "== Wine prefix (the first start takes a while) =="
-timeout 300 wineboot --init >"$run/wineboot.log" 2>&1 || { cat "$run/wineboot.log"; exit 1; }
-{
-  echo 'REGEDIT4'
-  echo
-  echo '[HKEY_LOCAL_MACHINE\Software\Wine\Ports]'
-  for n in $(seq 1 12); do echo "\"COM$n\"=\"$ports/com$n\""; done
-  echo
-  # No window manager runs on the virtual display; a managed window would wait for one for
-  # two seconds whenever it is hidden.
-  echo '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]'
-  echo '"Managed"="N"'
-} >"$run/settings.reg"
-timeout 120 wine reg import "$run/settings.reg" >"$run/reg.log" 2>&1 || { cat "$run/reg.log"; exit 1; }
-# Wine's own fonts where it looks for them, or the caption buttons lose their glyphs.
-cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-wineserver -k >/dev/null 2>&1 || true
-timeout 20 wineserver -w >/dev/null 2>&1 || true
-rm -f "$WINEPREFIX"/dosdevices/com*  # made anew from the registry at the next start
+wine_prefix_create "$run" "$ports"
 
 # The simulated detectors, as tests/win32/wine_ports.h lists them.
 start_sim() {
@@ -158,25 +136,7 @@ while [ "$(find "$ports" -type l | wc -l)" -lt "$linked" ]; do
   sleep 0.1
 done
 
-# A server that stays up between the programs, its output kept from the terminals' closing.
-wineserver -p >/dev/null 2>&1
-timeout 120 wine cmd /c exit >/dev/null 2>&1 || true
-wrong_port() {
-  local n target
-  for n in $(seq 1 12); do
-    target=$(readlink "$WINEPREFIX/dosdevices/com$n" || true)
-    if [ "$target" != "$ports/com$n" ]; then
-      echo "COM$n leads to '${target:-nothing}' instead of $ports/com$n"
-      return 0
-    fi
-  done
-  return 1
-}
-deadline=$((SECONDS + 20))
-while problem=$(wrong_port); do
-  [ $SECONDS -lt $deadline ] || { echo "$0: $problem; not running" >&2; exit 1; }
-  sleep 0.2
-done
+wine_server_start "$ports"
 
 windows_path() {
   local path=$1
