@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test: a normal build, a build under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer,
-# the Windows cross build with its tests under Wine, and the two packages with their checks.
+# the Windows cross build with its tests under Wine, and the packages with their checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -32,6 +32,6 @@ cmake --build build-win -j"$jobs"
 echo "== Windows tests under Wine =="
 tests/win32/run-under-wine.sh build-win build
 
-echo "== Packages: the Debian package and the Windows zip, built and checked =="
+echo "== Packages: the Debian package, the Windows zip and installer, built and checked =="
 # The zip comes from the Windows build above, reconfigured without its tests.
 scripts/package-test.sh build-deb build-win
