@@ -52,10 +52,14 @@ CommHandle OpenDevice(const ResolvedPort& chosen, const CliOptions& options, int
 }
 
 // A port for one probe of the search. With --wait the technician chose speed: a probe to
-// which nothing came in that time ends there.
+// which nothing came in that time ends there, and one whose reply has begun gets the line's
+// time for the rest of it, however short the wait.
 CommHandle OpenProbedDevice(const ResolvedPort& chosen, const CliOptions& options, int baudRate) {
   const CommHandle port = OpenDevice(chosen, options, baudRate);
-  if (port && options.probeWaitMs) SetCommSilenceEndsWait(port, true);
+  if (port && options.probeWaitMs) {
+    SetCommSilenceEndsWait(port, true);
+    SetCommReadsBegunReply(port, true);
+  }
   return port;
 }
 
