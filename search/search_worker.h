@@ -55,6 +55,7 @@ PortOpener OpenDeviceOfPort(int portNumber);
 struct SearchScope {
   bool scanOn = false;  // after a find, go on to the end and report every find
   unsigned probeWaitMs = kProbeWaitMs;
+  bool lineTimedWait = false;  // each rate's wait from its line time, not probeWaitMs
 };
 
 // The scan. Every probe opens a port of its own and closes it before reporting, so it starts

@@ -55,6 +55,7 @@ std::string MissSummary(const ResultTally& misses);
 // 3", or what came instead, a garbled reply named as such, with what usually causes it.
 std::string ProbeMissLine(int baudRate, int address, const ExchangeOutcome& outcome, bool echo);
 
-// A request and its reply alone take longer on the line at the slowest rate the search
-// tries than --wait allows, so no detector could be found at that rate: the warning, or "".
+// --wait leaves a detector at the slowest rate the search tries less time to start its reply,
+// after the request and the reply's first byte have had their line time, than --wait auto
+// does, so that a slower one is missed there, or no time at all: the warning, or "".
 std::string ShortWaitWarning(const CliOptions& options);

@@ -56,7 +56,7 @@ CommHandle OpenDevice(const ResolvedPort& chosen, const CliOptions& options, int
 // time for the rest of it, however short the wait.
 CommHandle OpenProbedDevice(const ResolvedPort& chosen, const CliOptions& options, int baudRate) {
   const CommHandle port = OpenDevice(chosen, options, baudRate);
-  if (port && options.probeWaitMs) {
+  if (port && ProbeWaitChosen(options)) {
     SetCommSilenceEndsWait(port, true);
     SetCommReadsBegunReply(port, true);
   }
@@ -305,7 +305,8 @@ int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
   const SearchEnd end = SearchWorker(
       reports, [&](int, int baudRate) { return OpenProbedDevice(chosen, options, baudRate); },
       SearchScope{.scanOn = options.searchAll,
-                  .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs)});
+                  .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs),
+                  .lineTimedWait = options.lineTimedWait});
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
