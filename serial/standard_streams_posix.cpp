@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
+}
+
 bool ReserveStandardStreams() {
   bool outputClosed = false;
   // Taken in order, each closed descriptor is the lowest free one, which open() returns.

@@ -16,6 +16,7 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/poll_command.h"
+#include "tools/cli/search_progress_line.h"
 #include "tools/cli/stop_signals.h"
 #include "ui/number_text.h"
 
@@ -240,10 +241,13 @@ int RunCommand(const CliOptions& options, const ResolvedPort& chosen) {
 }
 
 // What a search tells: each miss on standard error, and their causes at the end; with
-// --all each find on standard output as it comes.
+// --all each find on standard output as it comes. On a terminal, a progress line takes the
+// place of the misses that are mere silence.
 class SearchProgress {
  public:
-  explicit SearchProgress(const CliOptions& options) : options_(options) {}
+  explicit SearchProgress(const CliOptions& options)
+      : options_(options),
+        line_(StandardErrorIsTerminal() && !options.trace, options.searchRates) {}
 
   void Probed(const ExchangeOutcome& outcome) {
     TraceExchangeOutcome(outcome, options_.echo);
@@ -254,17 +258,29 @@ class SearchProgress {
     // Every report follows a probe but the one that tells the scan is over.
     if (!g_searchError.empty()) return true;
     const ExchangeOutcome& outcome = lastProbe_;
-    if (message == WM_SEARCH_PROGRESS) {
+    const bool missed = message == WM_SEARCH_PROGRESS;
+    if (missed) {
       misses_.Count(outcome.result);
-      std::fprintf(stderr, "%s\n",
-                   ProbeMissLine(g_searchBaud, g_searchAddress, outcome, options_.echo).c_str());
+      if (!line_.on() || outcome.result != ExchangeResult::kNoReply) {
+        line_.MakeWay();
+        std::fprintf(stderr, "%s\n",
+                     ProbeMissLine(g_searchBaud, g_searchAddress, outcome, options_.echo).c_str());
+      }
     } else if (options_.searchAll) {
       ++found_;
+      line_.MakeWay();
       std::printf("%d baud, address %d\n", g_searchBaud, g_foundAddress);
       std::fflush(stdout);
     }
+    // After a stop the line stays as the stop left it.
+    if (!StopRequested()) {
+      line_.Probed(g_searchBaud, missed ? g_searchAddress : g_foundAddress, found_);
+    }
     return true;
   }
+
+  // Before the search's end is told.
+  void EndLine() { line_.MakeWay(); }
 
   // The misses by cause, and scanning on, how many answered.
   void PrintEnd() const {
@@ -284,6 +300,7 @@ class SearchProgress {
   ExchangeOutcome lastProbe_;
   ResultTally misses_;
   int found_ = 0;
+  SearchProgressLine line_;
 };
 
 // The scan runs on this thread: its reports are plain calls, and the open errors it leaves
@@ -307,6 +324,7 @@ int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
       SearchScope{.scanOn = options.searchAll,
                   .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs),
                   .lineTimedWait = options.lineTimedWait});
+  progress.EndLine();
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %d\naddress: %d\n", g_searchBaud, g_foundAddress);
