@@ -11,7 +11,10 @@ static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handle
 
 // Back to the line's start over `width` blanks.
 std::string Blanked(std::size_t width) {
-  return "\r" + std::string(width, ' ') + "\r";
+  std::string text(width + 2, ' ');
+  text.front() = '\r';
+  text.back() = '\r';
+  return text;
 }
 
 void Put(const std::string& text) {
