@@ -3,10 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-bool StandardErrorIsTerminal() {
-  return ::isatty(STDERR_FILENO) != 0;
-}
-
 bool ReserveStandardStreams() {
   bool outputClosed = false;
   // Taken in order, each closed descriptor is the lowest free one, which open() returns.
@@ -17,4 +13,8 @@ bool ReserveStandardStreams() {
     ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
   }
   return outputClosed;
+}
+
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
 }

@@ -6,7 +6,6 @@
 #include "device/detector.h"
 #include "device/exchange_texts.h"
 #include "search/line_timed_wait.h"
-#include "serial/line_time.h"
 
 #include "tools/text/printable_text.h"
 #include "ui/number_text.h"
@@ -175,8 +174,8 @@ std::string ShortWaitWarning(const CliOptions& options) {
   const auto slowest = std::find(options.searchRates.begin(), options.searchRates.end(), 1);
   if (slowest == options.searchRates.end()) return {};
   const int rate = kBaudRates[static_cast<std::size_t>(slowest - options.searchRates.begin())];
-  // The request's 8 bytes and the reply's first come before any reply can have begun.
-  const unsigned lineMs = LineTimeMs(8 + 1, rate);
+  // Before any reply can have begun, the request and the reply's first byte take their time.
+  const unsigned lineMs = LineTimedProbeWaitMs(rate) - kTurnaroundAllowanceMs;
   const unsigned waitMs = *options.probeWaitMs;
   if (waitMs >= lineMs + kTurnaroundAllowanceMs) return {};
   const std::string at = "at " + std::to_string(rate) + " baud";
