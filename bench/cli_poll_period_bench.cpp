@@ -58,7 +58,7 @@ void Report(const std::vector<Clock::time_point>& lines, int period) {
 int main(int argc, char** argv) {
   const int polls = argc > 1 ? std::max(3, std::atoi(argv[1])) : 100;
   const int period = argc > 2 ? std::max(10, std::atoi(argv[2])) : 500;
-  SimProcess sim({"--address", "1", "--baud", "9600"});
+  SimProcess sim({"--address", "1", "--baud", "9600"}, SimTiming::kLineTime);
   int output[2];
   if (sim.SlavePath().empty() || ::pipe(output) != 0) {
     std::fprintf(stderr, "the simulator did not start\n");

@@ -1,6 +1,8 @@
-// Exchange figures against the simulated detector on a pseudo-terminal:
+// Exchange figures against the simulated detector at 9600 baud:
 //  - one ReadStatus exchange, beside libmodbus reading the same two registers, and ours
-//    with no frame observer beside ours with one that formats every frame as a trace would;
+//    with no frame observer beside ours with one that formats every frame as a trace would:
+//    on a line that keeps a real line's time, and on a bare pseudo-terminal, whose instant
+//    replies leave only what the two masters themselves cost;
 //  - one open and close of the port, beside the /proc scan its busy check makes;
 //  - one unanswered probe: open, wait, read, close;
 //  - processor time used while waiting a second for a reply that never comes.
@@ -65,7 +67,7 @@ void FormatFrameAndDropIt(const FrameEvent& event) {
   g_traceCharacters += static_cast<long>(line.size());
 }
 
-void ReadStatusBesideLibmodbus(const std::string& device, int repeats) {
+void ReadStatusBesideLibmodbus(const std::string& device, int repeats, const char* line) {
   // Batches, so that the observer is not set and cleared between every two exchanges.
   constexpr int kBatch = 10;
   const CommHandle port = OpenCommDevice(device, 9600);
@@ -84,8 +86,8 @@ void ReadStatusBesideLibmodbus(const std::string& device, int repeats) {
       MedianMs(repeats, [&] { return modbus_read_registers(peer, 0, 2, registers) == 2; });
   modbus_close(peer);
   modbus_free(peer);
-  std::printf("ReadStatus exchange, median of %d:   ours %.2f ms, libmodbus %.2f ms\n", repeats,
-              untraced, theirs);
+  std::printf("ReadStatus exchange, %s, median of %d:\n", line, repeats);
+  std::printf("  ours / libmodbus:                   %.2f ms / %.2f ms\n", untraced, theirs);
   std::printf(
       "  ours, frame trace off / on:         %.2f ms / %.2f ms (alternate batches of %d;"
       " %ld characters traced)\n",
@@ -126,14 +128,16 @@ void OpenBesideBusyCheck(const std::string& device, int repeats) {
 
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  SimProcess sim({"--address", "1", "--baud", "9600"});
-  if (sim.SlavePath().empty()) {
+  SimProcess sim({"--address", "1", "--baud", "9600"}, SimTiming::kLineTime);
+  SimProcess instant({"--address", "1", "--baud", "9600"}, SimTiming::kInstant);
+  if (sim.SlavePath().empty() || instant.SlavePath().empty()) {
     std::fprintf(stderr, "the simulator did not start\n");
     return 1;
   }
   const std::string& device = sim.SlavePath();
   const OpenLine open = [&] { return OpenCommDevice(device, 9600); };
-  ReadStatusBesideLibmodbus(device, repeats);
+  ReadStatusBesideLibmodbus(device, repeats, "paced line (10 ms turnaround)");
+  ReadStatusBesideLibmodbus(instant.SlavePath(), repeats, "pseudo-terminal, instant replies");
   OpenBesideBusyCheck(device, repeats);
   PrintUnansweredProbe(open, std::max(5, repeats / 20));
   PrintWaitingCost(open, ProcessorSeconds);

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ui::UseProgramFont();
 
-  SimProcess sim({"--address", "1", "--baud", "19200"});
+  SimProcess sim({"--address", "1", "--baud", "19200"}, SimTiming::kLineTime);
   TempPortsDir ports;
   ports.Link(1, sim.SlavePath());
   ChangingLampsDialog dialog(sim);

@@ -45,7 +45,7 @@ void Report(const char* who, int good, int failed) {
 
 // The burst is asked for before the first poll, so it follows the first reply.
 bool CommandLine(const std::string& cli, int polls) {
-  SimProcess sim({"--address", "1", "--baud", "9600"});
+  SimProcess sim({"--address", "1", "--baud", "9600"}, SimTiming::kLineTime);
   int output[2];
   if (sim.SlavePath().empty() || sim.Command(kBurst) != "ok burst 3 0" || ::pipe(output) != 0) {
     return false;
@@ -68,7 +68,7 @@ bool CommandLine(const std::string& cli, int polls) {
 
 bool Window(int polls) {
   const TempPortsDir ports;
-  SimProcess sim({"--address", "1", "--baud", "9600"});
+  SimProcess sim({"--address", "1", "--baud", "9600"}, SimTiming::kLineTime);
   if (sim.SlavePath().empty()) return false;
   ports.Link(1, sim.SlavePath());
   MonitorDialog dialog;

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ui::UseProgramFont();
 
-  SimProcess sim({"--address", "1", "--baud", "9600"});
+  SimProcess sim({"--address", "1", "--baud", "9600"}, SimTiming::kLineTime);
   TempPortsDir ports;
   ports.Link(1, sim.SlavePath());
   TimedDialog dialog;

@@ -89,7 +89,7 @@ void StopToEnd(const PortOpener& openPort, int repeats, double probeMs) {
 
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-  SimProcess sim({"--address", "255"});
+  SimProcess sim({"--address", "255"}, SimTiming::kLineTime);
   if (sim.SlavePath().empty()) {
     std::fprintf(stderr, "the simulator did not start\n");
     return 1;

@@ -58,4 +58,11 @@ inline constexpr const char* kReadingTakenFormat = "读数时间：%s";
 inline constexpr const char* kFailedSinceFormat =
     "此后连续 %s 次轮询失败，已 %s 秒没有新读数；显示的仍是上面那次读数";
 
+// The search's status line while a search runs: how far it has come, how long the rest takes.
+inline constexpr const char* kSearchProbesFormat = "已探测 %d 次，共 %d 次";
+inline constexpr const char* kSearchTimeLeftFormat = "预计还需 %s";
+inline constexpr const char* kHoursMinutesFormat = "%d 小时 %d 分";
+inline constexpr const char* kMinutesSecondsFormat = "%d 分 %d 秒";
+inline constexpr const char* kSecondsFormat = "%d 秒";
+
 }  // namespace tip

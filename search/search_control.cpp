@@ -6,6 +6,7 @@
 #include "device/detector.h"
 #include "res/resource.h"
 #include "res/texts.h"
+#include "search/search_tip.h"
 #include "search/search_worker.h"
 #include "ui/monitor_dialog.h"
 #include "ui/number_text.h"
@@ -20,6 +21,7 @@ SearchWindow ReportsTo(ui::Window& window) {
 void ShowIdle(ui::Window& window) {
   window.SetText(IDC_SEARCH_BUTTON, text::kStartSearch);
   EnableSearchBusyGroup(window, true);
+  window.SetToolTip(IDC_SEARCH_RESULT, {});
 }
 
 void TakeSearchSettings(ui::Window& window) {
@@ -47,6 +49,7 @@ void MonitorDialog::OnSearchButton(ui::Window& window) {
   window.SetText(IDC_SEARCH_BUTTON, text::kStopSearch);
   ResolvedPort port = ResolveCommPort(g_searchPortNumber);
   g_searchRateEnabled = RatesTheLineRuns(port, g_searchRateEnabled);
+  searchPace_.Start(g_searchRateEnabled, SearchPace::Clock::now());
   searchThread_.Start(ReportsTo(window), OpenResolvedDevice(std::move(port)));
 }
 
@@ -62,6 +65,11 @@ void MonitorDialog::OnSearchProgress(ui::Window& window) {
     window.MessageBox(g_searchError);
     window.SetText(IDC_SEARCH_RESULT, text::kNoParametersFound);
     ShowIdle(window);
+  }
+  // A probe's report while the search runs: our tooltip tells how far it has come.
+  if (window.Text(IDC_SEARCH_BUTTON) == text::kStopSearch) {
+    searchPace_.Probed(g_searchBaud, SearchPace::Clock::now());
+    window.SetToolTip(IDC_SEARCH_RESULT, SearchPaceTip(searchPace_));
   }
 }
 

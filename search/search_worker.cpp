@@ -2,6 +2,7 @@
 
 #include "device/detector.h"
 #include "res/texts.h"
+#include "search/line_timed_wait.h"
 #include "search/search_messages.h"
 
 std::atomic<int> g_searchActive = 0;
@@ -56,7 +57,9 @@ SearchEnd SearchWorker(const SearchWindow& window, const PortOpener& openPort,
       if (g_searchRateEnabled[rate] != 1) continue;
       if (g_searchActive == 0) return SearchEnd::kStopped;
       g_searchBaud = kBaudRates[rate];
-      switch (ProbeOnce(window, openPort, address, g_searchBaud, scope.probeWaitMs)) {
+      const unsigned waitMs =
+          scope.lineTimedWait ? LineTimedProbeWaitMs(g_searchBaud) : scope.probeWaitMs;
+      switch (ProbeOnce(window, openPort, address, g_searchBaud, waitMs)) {
         case Probe::kNoPort:
           window.messageBox(text::kSearchPortTrouble);
           return SearchEnd::kPortTrouble;

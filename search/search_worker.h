@@ -63,6 +63,7 @@ std::array<int, 5> RatesTheLineRuns(const ResolvedPort& port, const std::array<i
 struct SearchScope {
   bool scanOn = false;  // after a find, go on to the end and report every find
   unsigned probeWaitMs = kProbeWaitMs;
+  bool lineTimedWait = false;  // each rate's wait from its line time, not probeWaitMs
 };
 
 // The scan. Every probe opens a port of its own and closes it before reporting, so it starts

@@ -40,6 +40,15 @@ CommError& ThreadCommError() {
   return error;
 }
 
+constexpr unsigned kWaitPassMs = 2;
+
+// One look at the input queue, as the driver's status query gives it.
+void LookAtQueue(CommPort& port, InputWait& wait) {
+  const unsigned queued = port.QueuedInput();
+  if (queued > wait.queued) wait.lastArrival = std::chrono::steady_clock::now();
+  wait.queued = queued;
+}
+
 }  // namespace
 
 std::uint32_t CommPort::TickCount() {
@@ -73,7 +82,7 @@ CommHandle OpenCommDevice(const std::string& path, int baudRate) {
   SetLastCommError(CommErrorKind::kNone, {});
   auto port = IsLineUrl(path) ? OpenNetworkLine(path, baudRate) : OpenPlatformPort(path, baudRate);
   if (!port) ThreadCommError().device = path;
-  return port ? AdoptCommPort(std::move(port)) : CommHandle();
+  return port ? AdoptCommPort(std::move(port), baudRate) : CommHandle();
 }
 
 CommError InspectCommPort(int portNumber) {
@@ -159,8 +168,8 @@ bool CommPortLinked(int portNumber) {
   return PlatformPortLink(portNumber).has_value();
 }
 
-CommHandle AdoptCommPort(std::unique_ptr<CommPort> port) {
-  return Ports().Add(std::move(port));
+CommHandle AdoptCommPort(std::unique_ptr<CommPort> port, int baudRate) {
+  return Ports().Add(std::move(port), baudRate);
 }
 
 void CloseCommPort(CommHandle handle) {
@@ -218,6 +227,18 @@ bool CommSilenceEndsWait(CommHandle handle) {
   return Ports().Habits(handle).silenceEndsWait;
 }
 
+void SetCommReadsBegunReply(CommHandle handle, bool reads) {
+  Ports().ChangeHabits(handle, [reads](LineHabits& habits) { habits.readsBegunReply = reads; });
+}
+
+bool CommReadsBegunReply(CommHandle handle) {
+  return Ports().Habits(handle).readsBegunReply;
+}
+
+int CommBaudRate(CommHandle handle) {
+  return Ports().BaudRate(handle);
+}
+
 std::chrono::steady_clock::time_point LastCommIoTime() {
   return ThreadIoTime();
 }
@@ -228,16 +249,29 @@ InputWait WaitForInputTimed(CommHandle handle, std::uint16_t count, unsigned tim
   if (!port) return wait;
   const std::uint32_t start = port->TickCount();
   do {
-    // The count is taken before the pause, as the driver's status query would give it.
-    const unsigned queued = port->QueuedInput();
-    if (queued > wait.queued) wait.lastArrival = std::chrono::steady_clock::now();
-    wait.queued = queued;
+    // The count is taken before the pause.
+    LookAtQueue(*port, wait);
     // A line that is gone brings nothing more: its exchange fails now, not at the time-out.
     if (port->LineGone()) return wait;
-    port->Sleep(2);
-    if (queued >= count) return wait;
+    port->Sleep(kWaitPassMs);
+    if (wait.queued >= count) return wait;
   } while (port->TickCount() - start <= timeoutMs);
   return wait;
+}
+
+InputWait WaitForInputUntilTimeOut(CommHandle handle, std::uint16_t count, unsigned timeoutMs,
+                                   InputWait wait) {
+  auto port = Ports().Find(handle);
+  if (!port) return wait;
+  const std::uint32_t start = port->TickCount();
+  for (;;) {
+    LookAtQueue(*port, wait);
+    if (wait.queued >= count || port->LineGone()) return wait;
+    // Past the time-out on the tick count, so past it in time: that was the last look.
+    const std::uint32_t passed = port->TickCount() - start;
+    if (passed > timeoutMs) return wait;
+    port->Sleep(std::min(kWaitPassMs, timeoutMs + 1 - passed));
+  }
 }
 
 unsigned WaitForInput(CommHandle handle, std::uint16_t count, unsigned timeoutMs) {

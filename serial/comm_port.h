@@ -126,8 +126,10 @@ std::string CommPortDevice(int portNumber);
 // (always false on Windows, where COM n is the system's own name).
 bool CommPortLinked(int portNumber);
 
-// Gives an already open line a handle; used by the backends and by test lines.
-CommHandle AdoptCommPort(std::unique_ptr<CommPort> port);
+// Gives an already open line a handle; used by the backends and by test lines. The rate is
+// the one the line runs at, which times the rest of a begun reply (SetCommReadsBegunReply);
+// 0 when it is not known.
+CommHandle AdoptCommPort(std::unique_ptr<CommPort> port, int baudRate = 0);
 // Closes the port behind the handle; a null or stale handle is ignored.
 void CloseCommPort(CommHandle handle);
 // For a program about to end at once from a signal handler (POSIX only; Windows frees the
@@ -160,9 +162,18 @@ bool CommLocalEcho(CommHandle handle);
 
 // When nothing at all has come by the end of an exchange's wait, the exchange ends there,
 // without the read whose time-outs would take in a reply that starts late. For a scan that
-// probes hundreds of silent addresses and can spare that diagnosis. Off when a port opens.
+// probes hundreds of silent addresses and can spare that diagnosis. The wait then ends at its
+// time-out exactly, with a last look at the queue there, so that a byte that came within it
+// is never taken for silence. Off when a port opens.
 void SetCommSilenceEndsWait(CommHandle handle, bool ends);
 bool CommSilenceEndsWait(CommHandle handle);
+
+// A reply that has begun by the end of an exchange's wait is given the line's own time to
+// come whole: ten bit times for each byte still missing at the port's rate, and the gap
+// between two bytes that the read time-outs allow. A short wait then finds a slow rate's
+// reply instead of cutting it short. Off when a port opens.
+void SetCommReadsBegunReply(CommHandle handle, bool reads);
+bool CommReadsBegunReply(CommHandle handle);
 
 // Every write and every read of every port, for a frame trace.
 enum class FrameDirection { kSent, kReceived };

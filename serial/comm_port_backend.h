@@ -8,6 +8,9 @@
 
 #include "serial/comm_port.h"
 
+// The longest gap between two bytes that a read takes in (the port's ReadIntervalTimeout).
+inline constexpr unsigned kReadIntervalMs = 100;
+
 // The device path COM n maps to on this platform ("\\.\COM%d" on Windows); empty if none.
 std::string PlatformPortPath(int portNumber);
 // A link of the user's that names the device for COM n (never the device list).
@@ -36,6 +39,14 @@ struct InputWait {
   std::optional<std::chrono::steady_clock::time_point> lastArrival;
 };
 InputWait WaitForInputTimed(CommHandle handle, std::uint16_t count, unsigned timeoutMs);
+// The same, but a wait that does not reach the count ends at its time-out rather than after
+// the pass in which it passed, with a last look at the queue there. Goes on from `wait`, what
+// an earlier wait saw.
+InputWait WaitForInputUntilTimeOut(CommHandle handle, std::uint16_t count, unsigned timeoutMs,
+                                   InputWait wait = {});
+
+// The rate the port was opened at (AdoptCommPort); 0 when it is not known.
+int CommBaudRate(CommHandle handle);
 
 // InspectCommPort for a device path.
 CommError InspectPlatformPort(const std::string& path);

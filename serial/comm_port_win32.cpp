@@ -150,7 +150,7 @@ std::unique_ptr<CommPort> OpenPlatformPort(const std::string& path, int baudRate
   DWORD errors = 0;
   ClearCommError(handle, &errors, nullptr);
   COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 100;
+  timeouts.ReadIntervalTimeout = kReadIntervalMs;
   timeouts.ReadTotalTimeoutMultiplier = 5;
   timeouts.ReadTotalTimeoutConstant = 5;
   timeouts.WriteTotalTimeoutMultiplier = 50;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "serial/comm_port_backend.h"
 #include "serial/signal_release_posix.h"
 
 namespace {
@@ -19,7 +20,7 @@ using std::chrono::milliseconds;
 // bytes; write 100 ms + 50 ms per byte.
 constexpr milliseconds kReadTotalConstant{5};
 constexpr milliseconds kReadTotalPerByte{5};
-constexpr milliseconds kReadInterval{100};
+constexpr milliseconds kReadInterval{kReadIntervalMs};
 constexpr milliseconds kWriteTotalConstant{100};
 constexpr milliseconds kWriteTotalPerByte{50};
 

@@ -1,9 +1,9 @@
 #include "serial/port_table.h"
 
-CommHandle PortTable::Add(std::unique_ptr<CommPort> port) {
+CommHandle PortTable::Add(std::unique_ptr<CommPort> port, int baudRate) {
   std::lock_guard lock(mutex_);
   if (++lastId_ == 0) ++lastId_;  // never hand out the null handle, even after wrapping
-  ports_.emplace(lastId_, Entry{std::move(port), LineHabits{}});
+  ports_.emplace(lastId_, Entry{std::move(port), baudRate, LineHabits{}});
   return CommHandle(lastId_);
 }
 
@@ -26,6 +26,12 @@ LineHabits PortTable::Habits(CommHandle handle) {
   std::lock_guard lock(mutex_);
   auto it = ports_.find(handle.id());
   return it == ports_.end() ? LineHabits{} : it->second.habits;
+}
+
+int PortTable::BaudRate(CommHandle handle) {
+  std::lock_guard lock(mutex_);
+  auto it = ports_.find(handle.id());
+  return it == ports_.end() ? 0 : it->second.baudRate;
 }
 
 PortTable& Ports() {

@@ -8,21 +8,23 @@
 
 #include "serial/comm_port.h"
 
-// How the exchanges on a port treat its line; see SetCommLocalEcho and
-// SetCommSilenceEndsWait.
+// How the exchanges on a port treat its line; see SetCommLocalEcho, SetCommSilenceEndsWait
+// and SetCommReadsBegunReply.
 struct LineHabits {
   bool echoes = false;
   bool silenceEndsWait = false;
+  bool readsBegunReply = false;
 };
 
 // Lookups hand out shared ownership, so a close on one thread never frees a line another
 // thread is still inside.
 class PortTable {
  public:
-  CommHandle Add(std::unique_ptr<CommPort> port);
+  CommHandle Add(std::unique_ptr<CommPort> port, int baudRate);
   std::shared_ptr<CommPort> Find(CommHandle handle);
   void Remove(CommHandle handle);
   LineHabits Habits(CommHandle handle);
+  int BaudRate(CommHandle handle);  // the rate it was opened at; 0 when not known
   template <typename Change>
   void ChangeHabits(CommHandle handle, Change change) {
     std::lock_guard lock(mutex_);
@@ -32,6 +34,7 @@ class PortTable {
  private:
   struct Entry {
     std::shared_ptr<CommPort> port;
+    int baudRate = 0;
     LineHabits habits;
   };
   std::mutex mutex_;

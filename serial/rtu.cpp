@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "serial/begun_reply.h"
 #include "serial/comm_port_backend.h"
 
 namespace {
@@ -169,7 +170,10 @@ ExchangeOutcome RtuExchange(CommHandle port, const RtuRequestHead& head, std::si
     return outcome;
   }
 
-  const InputWait wait = WaitForInputTimed(port, static_cast<std::uint16_t>(replyLength), waitMs);
+  const auto length = static_cast<std::uint16_t>(replyLength);
+  InputWait wait = CommSilenceEndsWait(port) ? WaitForInputUntilTimeOut(port, length, waitMs)
+                                             : WaitForInputTimed(port, length, waitMs);
+  if (CommReadsBegunReply(port)) wait = AwaitRestOfReply(port, replyLength, wait);
   RtuReply reply;
   // Read even after a time-out: the port's read time-outs end it.
   if (wait.queued > 0 || !CommSilenceEndsWait(port)) {

@@ -85,7 +85,8 @@ ExchangeResult ClassifyRtuReply(std::span<const std::uint8_t> request,
 // the reply, read exactly `replyLength` bytes, judge them. No retry. On a port in local-echo
 // mode (SetCommLocalEcho) the echo of the request is read and compared first, then the
 // reply is waited for and judged the same way. On a port set so (SetCommSilenceEndsWait), a
-// wait to which nothing came is not followed by the read.
+// wait to which nothing came is not followed by the read; on one that reads begun replies
+// (SetCommReadsBegunReply), a reply begun by the end of the wait is waited for to its end.
 ExchangeOutcome RtuExchange(CommHandle port, const RtuRequestHead& head, std::size_t replyLength,
                             unsigned waitMs);
 

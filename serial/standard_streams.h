@@ -6,3 +6,6 @@
 // write its own messages onto the line to the detector. Call first thing in main. Returns
 // whether standard output was one of them: whatever the program writes there goes nowhere.
 bool ReserveStandardStreams();
+
+// Whether standard error is a terminal, where a line can be kept up to date in place.
+bool StandardErrorIsTerminal();

@@ -14,3 +14,7 @@ bool ReserveStandardStreams() {
   }
   return outputClosed;
 }
+
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
+}

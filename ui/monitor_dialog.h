@@ -7,6 +7,7 @@
 #include <array>
 
 #include "res/resource.h"
+#include "search/search_pace.h"
 #include "search/search_worker.h"
 #include "ui/toolkit/window.h"
 
@@ -48,6 +49,7 @@ class MonitorDialog : public ui::DialogHandler {
 
  private:
   SearchThread searchThread_;
+  SearchPace searchPace_;  // told in the search status line's tooltip
 };
 
 // The buttons disabled while a search runs, and those disabled while acquisition runs.

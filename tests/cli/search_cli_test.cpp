@@ -103,22 +103,31 @@ TEST(CliSearchMessages, MissesSayWhatCameInstead) {
             "slave 3 (a device is there but refuses the request)");
 }
 
-// A probe's 8-byte request and 7-byte reply take 125 ms on the line at 1200 baud, 16 ms at
-// 9600: a shorter wait can find nobody at that rate.
+// A probe's 8-byte request and the first byte of its reply take 75 ms on the line at 1200
+// baud, 10 ms at 9600: a wait that leaves a detector less than --wait auto's 50 ms to start
+// its reply after them misses a slower one there, and one shorter than they are finds nobody.
 TEST(CliSearchMessages, AWaitTooShortForTheSlowestRateIsWarnedOf) {
   CliOptions options;
   options.probeWaitMs = 100;
   EXPECT_EQ(ShortWaitWarning(options),
-            "a probe's request and reply alone take 125 ms at 1200 baud, more than --wait 100: "
-            "no detector can answer in time there");
+            "at 1200 baud a probe's request and the first byte of its reply take 75 ms, so "
+            "--wait 100 leaves a detector only 25 ms to start its reply there; --wait auto "
+            "leaves it 50 ms at every rate");
   options.probeWaitMs = 125;
   EXPECT_EQ(ShortWaitWarning(options), "");
   options.probeWaitMs = 100;
   options.searchRates = {0, 1, 1, 1, 1};
-  EXPECT_EQ(ShortWaitWarning(options), "") << "63 ms at 2400 baud";
-  options.probeWaitMs = 15;
+  EXPECT_EQ(ShortWaitWarning(options), "") << "62 ms left at 2400 baud";
+  options.probeWaitMs = 10;
   options.searchRates = {0, 0, 0, 1, 1};
-  EXPECT_NE(ShortWaitWarning(options).find("16 ms at 9600 baud"), std::string::npos);
+  EXPECT_EQ(ShortWaitWarning(options),
+            "at 9600 baud a probe's request and the first byte of its reply alone take 10 ms, "
+            "so --wait 10 leaves no time for a detector to answer there; --wait auto waits "
+            "60 ms there");
+  options.probeWaitMs.reset();
+  options.lineTimedWait = true;
+  options.searchRates = {1, 1, 1, 1, 1};
+  EXPECT_EQ(ShortWaitWarning(options), "");
 }
 
 // Waits until the tool holds the port, that is, an exchange or probe is under way.

@@ -179,6 +179,33 @@ TEST_F(QtMonitorWindowTest, AcquisitionRightAfterAStopWaitsForTheSearchsLastRepo
   Click(IDC_ACQUIRE_BUTTON);
 }
 
+// While a search runs, the status line keeps the window's text and its tooltip tells how far
+// the scan has come and how long the rest will take; the tooltip goes with the search.
+TEST_F(QtMonitorWindowTest, SearchStatusTooltipTellsTheProbesMadeAndTheTimeLeft) {
+  for (int box : kSearchRateBoxes) Window().SetCheckState(box, box == IDC_SEARCH_9600);
+  QWidget* status = Window().ControlWidget(IDC_SEARCH_RESULT);
+  QString tipWhileSearching;
+  OnNextModal(&Window(), [&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_TRUE(box);
+    box->button(QMessageBox::Ok)->click();
+  });
+  Click(IDC_SEARCH_BUTTON);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        tipWhileSearching = status->toolTip();
+        return !tipWhileSearching.isEmpty();
+      },
+      5000));
+  EXPECT_EQ(Window().Text(IDC_SEARCH_RESULT), "正在搜索波特率9600地址0");
+  EXPECT_TRUE(tipWhileSearching.startsWith("已探测 1 次，共 256 次\n预计还需 "))
+      << tipWhileSearching.toStdString();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Window().Text(IDC_SEARCH_BUTTON) == text::kStartSearch; }, 5000));
+  EXPECT_EQ(Window().Text(IDC_SEARCH_RESULT), "搜索到的参数为:波特率9600地址1");
+  EXPECT_TRUE(status->toolTip().isEmpty()) << status->toolTip().toStdString();
+}
+
 TEST_F(QtMonitorWindowTest, TooltipsExplainFailedPollsAndPortsInTheWay) {
   PtyPair held;
   ports_.Link(2, "/dev/kl395-unplugged");

@@ -92,7 +92,7 @@ MemoryLine::MemoryLine(Responder responder) : state_(std::make_shared<MemoryLine
 }
 
 CommHandle MemoryLine::Open(int baudRate) {
-  return AdoptCommPort(std::make_unique<MemoryPort>(state_, baudRate));
+  return AdoptCommPort(std::make_unique<MemoryPort>(state_, baudRate), baudRate);
 }
 
 const std::vector<MemoryRequest>& MemoryLine::Requests() const {

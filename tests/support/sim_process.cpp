@@ -23,7 +23,7 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
+SimProcess::SimProcess(const std::vector<std::string>& args, SimTiming timing) {
   // The console is a socket so that writing to a simulator that has ended fails with
   // MSG_NOSIGNAL instead of raising SIGPIPE in the test.
   int console[2];
@@ -34,8 +34,10 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     close(console[1]);
     return;
   }
-  pid_ =
-      SpawnProgram(KL395_SIM_PATH, args, {{STDIN_FILENO, console[1]}, {STDOUT_FILENO, output[1]}});
+  std::vector<std::string> allArgs = args;
+  if (timing == SimTiming::kInstant) allArgs.push_back("--instant");
+  pid_ = SpawnProgram(KL395_SIM_PATH, allArgs,
+                      {{STDIN_FILENO, console[1]}, {STDOUT_FILENO, output[1]}});
   close(console[1]);
   close(output[1]);
   input_ = console[0];

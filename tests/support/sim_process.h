@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
+// How the simulator keeps time: replies at once, for tests that do not time the line, or a
+// real line's time, for those that do and for the benchmarks.
+enum class SimTiming { kInstant, kLineTime };
+
 class SimProcess {
  public:
   // Starts the simulator with the arguments and waits for the terminal's path.
-  explicit SimProcess(const std::vector<std::string>& args = {});
+  explicit SimProcess(const std::vector<std::string>& args = {},
+                      SimTiming timing = SimTiming::kInstant);
   // Ends it with SIGTERM if it still runs, killing it if it does not end in time.
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;

@@ -1,9 +1,11 @@
 #include "tools/cli/cli_messages.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "device/detector.h"
 #include "device/exchange_texts.h"
+#include "search/line_timed_wait.h"
 #include "serial/line_url.h"
 #include "tools/text/printable_text.h"
 #include "ui/number_text.h"
@@ -175,17 +177,24 @@ std::string LineRateText(const ResolvedPort& port, int baudRate) {
 }
 
 std::string ShortWaitWarning(const CliOptions& options) {
-  // Request and reply of a probe: 8 and 7 bytes of 10 bits each (8N1).
-  constexpr int kProbeBits = (8 + 7) * 10;
-  for (std::size_t code = 0; code < kBaudRates.size(); ++code) {
-    if (options.searchRates[code] != 1) continue;
-    const int rate = kBaudRates[code];
-    const int frameMs = (kProbeBits * 1000 + rate - 1) / rate;
-    const unsigned waitMs = options.probeWaitMs.value_or(kProbeWaitMs);
-    if (waitMs >= static_cast<unsigned>(frameMs)) return {};
-    return "a probe's request and reply alone take " + std::to_string(frameMs) + " ms at " +
-           std::to_string(rate) + " baud, more than --wait " + std::to_string(waitMs) +
-           ": no detector can answer in time there";
+  if (!options.probeWaitMs) return {};
+  // The slowest rate named leaves a detector the least time.
+  const auto slowest = std::find(options.searchRates.begin(), options.searchRates.end(), 1);
+  if (slowest == options.searchRates.end()) return {};
+  const int rate = kBaudRates[static_cast<std::size_t>(slowest - options.searchRates.begin())];
+  // Before any reply can have begun, the request and the reply's first byte take their time.
+  const unsigned lineMs = LineTimedProbeWaitMs(rate) - kTurnaroundAllowanceMs;
+  const unsigned waitMs = *options.probeWaitMs;
+  if (waitMs >= lineMs + kTurnaroundAllowanceMs) return {};
+  const std::string at = "at " + std::to_string(rate) + " baud";
+  const std::string wait = "--wait " + std::to_string(waitMs);
+  const std::string line = at + " a probe's request and the first byte of its reply";
+  if (waitMs <= lineMs) {
+    return line + " alone take " + std::to_string(lineMs) + " ms, so " + wait +
+           " leaves no time for a detector to answer there; --wait auto waits " +
+           std::to_string(LineTimedProbeWaitMs(rate)) + " ms there";
   }
-  return {};
+  return line + " take " + std::to_string(lineMs) + " ms, so " + wait + " leaves a detector only " +
+         std::to_string(waitMs - lineMs) + " ms to start its reply there; --wait auto leaves it " +
+         std::to_string(kTurnaroundAllowanceMs) + " ms at every rate";
 }

@@ -61,6 +61,7 @@ std::string ProbeMissLine(const std::string& rate, int address, const ExchangeOu
 // rate is the gateway's own (socket://, tcp://), which no open of ours sets.
 std::string LineRateText(const ResolvedPort& port, int baudRate);
 
-// A request and its reply alone take longer on the line at the slowest rate the search
-// tries than --wait allows, so no detector could be found at that rate: the warning, or "".
+// --wait leaves a detector at the slowest rate the search tries less time to start its reply,
+// after the request and the reply's first byte have had their line time, than --wait auto
+// does, so that a slower one is missed there, or no time at all: the warning, or "".
 std::string ShortWaitWarning(const CliOptions& options);

@@ -126,15 +126,13 @@ struct RangedOption {
   int high;
   void (*keep)(CliOptions& options, int value);
 };
-constexpr std::array<RangedOption, 5> kRangedOptions = {{
+constexpr std::array<RangedOption, 4> kRangedOptions = {{
     {"--port", 1, 255, [](CliOptions& o, int value) { o.portNumber = value; }},
     {"--address", 0, 255, [](CliOptions& o, int value) { o.address = value; }},
     // From the shortest period the window keeps to a day.
     {"--period", 10, 86'400'000, [](CliOptions& o, int value) { o.periodMs = value; }},
     {"--count", 1, std::numeric_limits<int>::max(),
      [](CliOptions& o, int value) { o.pollCount = static_cast<std::uint64_t>(value); }},
-    {"--wait", 10, 10'000,
-     [](CliOptions& o, int value) { o.probeWaitMs = static_cast<unsigned>(value); }},
 }};
 
 const RangedOption* FindRangedOption(const std::string& argument) {
@@ -145,7 +143,7 @@ const RangedOption* FindRangedOption(const std::string& argument) {
 
 bool TakesValue(const std::string& argument) {
   return argument == "--device" || argument == "--baud" || argument == "--format" ||
-         FindRangedOption(argument) != nullptr;
+         argument == "--wait" || FindRangedOption(argument) != nullptr;
 }
 
 // The options that take no value: where each one is kept.
@@ -179,6 +177,22 @@ std::string TakeFormat(const std::string& text, CliOptions* options) {
   return "--format must be text, csv or jsonl, not " + Quoted(text);
 }
 
+// --wait MS, or auto.
+std::string TakeWait(const std::string& text, std::optional<int> number, CliOptions* options) {
+  constexpr int kShortest = 10;
+  constexpr int kLongest = 10'000;
+  if (text == "auto") {
+    options->lineTimedWait = true;
+    return {};
+  }
+  if (CheckRange("--wait", text, number, kShortest, kLongest).empty()) {
+    options->probeWaitMs = static_cast<unsigned>(*number);
+    return {};
+  }
+  return "--wait must be auto or a whole number from " + std::to_string(kShortest) + " to " +
+         std::to_string(kLongest) + ", not " + Quoted(text);
+}
+
 // Takes an option's value into the options; returns the complaint or "".
 std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
   const std::optional<int> number = ParseWhole(text);
@@ -193,6 +207,7 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
     return {};
   }
   if (option == "--format") return TakeFormat(text, options);
+  if (option == "--wait") return TakeWait(text, number, options);
   if (option == "--baud") {
     std::string complaint = CheckBaud("--baud", text, number);
     if (complaint.empty()) options->baudRate = *number;
@@ -330,8 +345,9 @@ std::string CliUsage() {
          "                       address from 0 to 255 at each RATE (all five if none is\n"
          "                       named) until one answers, printing its baud rate and\n"
          "                       address; each probe takes about half a second, a full\n"
-         "                       scan about twelve minutes (with --wait 100 under two and\n"
-         "                       a half)\n"
+         "                       scan about twelve minutes (with --wait auto under two);\n"
+         "                       on a terminal one line tells the probes made, the\n"
+         "                       detectors found and the time left\n"
          "\n"
          "Options:\n"
          "  --port N        COM port number, 1 to 255 (default 1); on Linux COM N is the\n"
@@ -364,7 +380,11 @@ std::string CliUsage() {
          "  --all           scan on after a find and list every detector that answers\n"
          "  --wait MS       wait MS milliseconds for each probe's reply, 10 to 10000, and\n"
          "                  end a probe to which nothing came there (default: 500, and the\n"
-         "                  read after it that takes in a late reply, as the window does)\n"
+         "                  read after it that takes in a late reply, as the window does);\n"
+         "                  a reply begun by then is read to its end\n"
+         "  --wait auto     wait at each rate for the request's and the first reply byte's\n"
+         "                  time on the line and 50 ms more, enough for a detector that\n"
+         "                  answers within 50 ms (125 ms at 1200 baud, 55 ms at 19200)\n"
          "\n"
          "Exit status:\n"
          "  0    done\n"
@@ -378,6 +398,10 @@ std::string CliUsage() {
          "was stopped; search --all ends with 0 once a detector has answered; poll ends\n"
          "with 0 when at least one poll was good and 1 when none was, however it was\n"
          "stopped. Standard output closed from the start is 4, and nothing is done.\n";
+}
+
+bool ProbeWaitChosen(const CliOptions& options) {
+  return options.probeWaitMs || options.lineTimedWait;
 }
 
 std::string CliVersion() {

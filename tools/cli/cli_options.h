@@ -51,6 +51,7 @@ struct CliOptions {
   // --wait: each probe's wait for its reply, which a silent probe does not outlast; unset,
   // the window's wait and its read after it.
   std::optional<unsigned> probeWaitMs;
+  bool lineTimedWait = false;             // --wait auto: each rate's wait from its line time
   int periodMs = 500;                     // --period: poll's period, the window's default
   std::uint64_t pollCount = 0;            // --count: the polls to make; 0 until stopped
   bool voltage = false;                   // --voltage: read the voltage after each good poll
@@ -66,6 +67,9 @@ struct CliParse {
 // Each option at most once, and --port or --device, not both; the options of poll and of
 // search only with their command.
 CliParse ParseCliArguments(const std::vector<std::string>& arguments);
+
+// Whether --wait chose a search's waits, in milliseconds or from the line.
+bool ProbeWaitChosen(const CliOptions& options);
 
 std::string CliUsage();
 std::string CliVersion();  // for --version, as the help text goes

@@ -16,6 +16,7 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/poll_command.h"
+#include "tools/cli/search_progress_line.h"
 #include "tools/cli/stop_signals.h"
 #include "ui/number_text.h"
 
@@ -52,10 +53,14 @@ CommHandle OpenDevice(const ResolvedPort& chosen, const CliOptions& options, int
 }
 
 // A port for one probe of the search. With --wait the technician chose speed: a probe to
-// which nothing came in that time ends there.
+// which nothing came in that time ends there, and one whose reply has begun gets the line's
+// time for the rest of it, however short the wait.
 CommHandle OpenProbedDevice(const ResolvedPort& chosen, const CliOptions& options, int baudRate) {
   const CommHandle port = OpenDevice(chosen, options, baudRate);
-  if (port && options.probeWaitMs) SetCommSilenceEndsWait(port, true);
+  if (port && ProbeWaitChosen(options)) {
+    SetCommSilenceEndsWait(port, true);
+    SetCommReadsBegunReply(port, true);
+  }
   return port;
 }
 
@@ -251,11 +256,15 @@ int RunCommand(const CliOptions& options, const ResolvedPort& chosen) {
 }
 
 // What a search tells: each miss on standard error, and their causes at the end; with
-// --all each find on standard output as it comes.
+// --all each find on standard output as it comes. On a terminal, a progress line takes the
+// place of the misses that are mere silence.
 class SearchProgress {
  public:
+  // The options of the scan itself: at a gateway's rate, its one pass.
   SearchProgress(const CliOptions& options, const ResolvedPort& chosen)
-      : options_(options), chosen_(chosen) {}
+      : options_(options),
+        chosen_(chosen),
+        line_(StandardErrorIsTerminal() && !options.trace, options.searchRates) {}
 
   void Probed(const ExchangeOutcome& outcome) {
     TraceExchangeOutcome(outcome, options_.echo);
@@ -266,19 +275,32 @@ class SearchProgress {
     // Every report follows a probe but the one that tells the scan is over.
     if (!g_searchError.empty()) return true;
     const ExchangeOutcome& outcome = lastProbe_;
-    if (message == WM_SEARCH_PROGRESS) {
+    const bool missed = message == WM_SEARCH_PROGRESS;
+    if (missed) {
       misses_.Count(outcome.result);
-      std::fprintf(stderr, "%s\n",
-                   ProbeMissLine(LineRateText(chosen_, g_searchBaud), g_searchAddress, outcome,
-                                 options_.echo)
-                       .c_str());
+      if (!line_.on() || outcome.result != ExchangeResult::kNoReply) {
+        line_.MakeWay();
+        std::fprintf(stderr, "%s\n",
+                     ProbeMissLine(LineRateText(chosen_, g_searchBaud), g_searchAddress, outcome,
+                                   options_.echo)
+                         .c_str());
+      }
     } else if (options_.searchAll) {
       ++found_;
+      line_.MakeWay();
       std::printf("%s, address %d\n", LineRateText(chosen_, g_searchBaud).c_str(), g_foundAddress);
       std::fflush(stdout);
     }
+    // After a stop the line stays as the stop left it.
+    if (!StopRequested()) {
+      line_.Probed(g_searchBaud, LineRateText(chosen_, g_searchBaud),
+                   missed ? g_searchAddress : g_foundAddress, found_);
+    }
     return true;
   }
+
+  // Before the search's end is told.
+  void EndLine() { line_.MakeWay(); }
 
   // The misses by cause, and scanning on, how many answered.
   void PrintEnd() const {
@@ -299,6 +321,7 @@ class SearchProgress {
   ExchangeOutcome lastProbe_;
   ResultTally misses_;
   int found_ = 0;
+  SearchProgressLine line_;
 };
 
 // A line that cannot set its rate is probed at one rate, the gateway's: the one its URL
@@ -328,14 +351,16 @@ int RunSearch(const CliOptions& options, const ResolvedPort& chosen) {
   g_searchActive = 1;
   CatchStopSignals();
   // The port trouble is told below in the command line's own words, not the window's.
-  SearchProgress progress(options, chosen);
+  SearchProgress progress(probing, chosen);
   const SearchWindow reports{[&](int message) { return progress.Report(message); },
                              [](std::string_view) {},
                              [&](const ExchangeOutcome& outcome) { progress.Probed(outcome); }};
   const SearchEnd end = SearchWorker(
       reports, [&](int, int baudRate) { return OpenProbedDevice(chosen, options, baudRate); },
       SearchScope{.scanOn = options.searchAll,
-                  .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs)});
+                  .probeWaitMs = options.probeWaitMs.value_or(kProbeWaitMs),
+                  .lineTimedWait = options.lineTimedWait});
+  progress.EndLine();
   switch (end) {
     case SearchEnd::kFound:
       std::printf("baud: %s\naddress: %d\n",

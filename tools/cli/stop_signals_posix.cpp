@@ -7,6 +7,7 @@
 #include "search/search_worker.h"
 #include "serial/stop_signals_posix.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/status_line.h"
 #include "tools/cli/stop_signals.h"
 
 namespace {
@@ -17,6 +18,10 @@ static_assert(std::atomic<int>::is_always_lock_free, "touched from a signal hand
 void OnFirstStop() {
   g_stopRequested = 1;
   g_searchActive = 0;
+  // A search's progress line stays as the stop found it; what follows starts below it.
+  if (TakeShownStatusLine()) {
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 
 #include "search/search_worker.h"
+#include "tools/cli/status_line.h"
 #include "tools/cli/stop_signals.h"
 
 namespace {
@@ -14,6 +16,8 @@ std::atomic<int> g_stopRequested = 0;
 void OnStopSignal(int signal) {
   g_stopRequested = 1;
   g_searchActive = 0;
+  // A search's progress line stays as the stop found it; what follows starts below it.
+  if (TakeShownStatusLine()) std::fputs("\n", stderr);
   std::signal(signal, SIG_DFL);
 }
 

@@ -103,7 +103,7 @@ LineResponse DetectorBus::Respond(std::span<const std::uint8_t> frame, int lineB
   line.note = std::move(note);
   if (detectors_.front().fault() == Fault::kEcho) {
     // A two-wire adapter without echo suppression hears its own sending, before any reply.
-    line.parts.insert(line.parts.begin(), LinePart{{}, {frame.begin(), frame.end()}, {}});
+    line.parts.insert(line.parts.begin(), LinePart{{}, {frame.begin(), frame.end()}, {}, true});
     line.note = "echoed; " + line.note;
   }
   return line;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/line_time.h"
 #include "tools/sim/detector_model.h"
 
 struct DetectorWrite {
@@ -21,6 +22,7 @@ struct LinePart {
   std::chrono::milliseconds delay{0};  // after the end of the request
   std::vector<std::uint8_t> bytes;
   std::vector<DetectorWrite> writes;  // take effect once these bytes have been sent
+  bool echo = false;  // the adapter's echo of the request, on the line while the request was
 };
 
 struct LineResponse {
@@ -54,7 +56,7 @@ class DetectorBus {
 // Colliding replies, bit by bit. Each byte goes out as 8N1: a low start bit, eight data bits
 // from the lowest, a high stop bit. The line is low while any transmitter drives it low, the
 // dominant level winning. Times count in bit times from the end of the request.
-inline constexpr std::size_t kBitsPerByte = 10;
+inline constexpr std::size_t kBitsPerByte = kLineBitsPerByte;
 
 // Two detectors never start a reply in step; each later answerer starts this many bit times
 // after the one before it, so that even identical replies garble as on a real line.

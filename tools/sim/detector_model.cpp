@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "device/detector.h"
+#include "serial/line_time.h"
 #include "serial/rtu.h"
 
 namespace {
@@ -146,18 +147,21 @@ Response DetectorModel::Respond(std::span<const std::uint8_t> frame, int lineBau
   if (fault_ == Fault::kSilent) return Silence("no reply (fault silent)");
   const std::uint8_t address = ReplyAddress();
   const std::uint8_t function = frame[1];
-  if (fault_ == Fault::kException) return Refuse(address, function, kDeviceFailure, "fault");
+  if (fault_ == Fault::kException) {
+    return Refuse(address, function, kDeviceFailure, "fault", lineBaud);
+  }
   if (function != kReadHolding && function != kWriteSingle) {
-    return Refuse(address, function, kIllegalFunction, "function " + Hex2(function));
+    return Refuse(address, function, kIllegalFunction, "function " + Hex2(function), lineBaud);
   }
   if (frame.size() != kRequestLength) {
     return Silence("ignored: " + std::to_string(frame.size()) + "-byte request");
   }
-  if (function == kReadHolding) return Read(address, Word(frame, 2), Word(frame, 4));
-  return Write(address, Word(frame, 2), Word(frame, 4));
+  if (function == kReadHolding) return Read(address, Word(frame, 2), Word(frame, 4), lineBaud);
+  return Write(address, Word(frame, 2), Word(frame, 4), lineBaud);
 }
 
-Response DetectorModel::Read(std::uint8_t address, std::uint16_t first, std::uint16_t count) const {
+Response DetectorModel::Read(std::uint8_t address, std::uint16_t first, std::uint16_t count,
+                             int lineBaud) const {
   std::uint8_t refusal = 0;
   if (count == 0 || count > kMaxReadCount) {
     refusal = kIllegalValue;
@@ -168,7 +172,7 @@ Response DetectorModel::Read(std::uint8_t address, std::uint16_t first, std::uin
   }
   if (refusal != 0) {
     return Refuse(address, kReadHolding, refusal,
-                  "read " + std::to_string(count) + " from " + std::to_string(first));
+                  "read " + std::to_string(count) + " from " + std::to_string(first), lineBaud);
   }
   // No read of the map is longer than five registers, so even a wrong count fits its byte.
   const unsigned byteCount = 2 * count * (fault_ == Fault::kWrongCount ? kWrongCountFactor : 1);
@@ -177,22 +181,27 @@ Response DetectorModel::Read(std::uint8_t address, std::uint16_t first, std::uin
     reply.push_back(static_cast<std::uint8_t>(registers_[number] >> 8));
     reply.push_back(static_cast<std::uint8_t>(registers_[number] & 0xFF));
   }
-  Response response = Shape(WithCrc(std::move(reply)));
+  Response response = Shape(WithCrc(std::move(reply)), lineBaud);
   response.note = "read " + std::to_string(count) + " from " + std::to_string(first);
   return response;
 }
 
-Response DetectorModel::Write(std::uint8_t address, std::uint16_t number,
-                              std::uint16_t value) const {
+Response DetectorModel::Write(std::uint8_t address, std::uint16_t number, std::uint16_t value,
+                              int lineBaud) const {
   const std::string what = "write " + std::to_string(number) + " = " + std::to_string(value);
-  if (!IsWritableRegister(number)) return Refuse(address, kWriteSingle, kIllegalAddress, what);
-  if (!IsAcceptedValue(number, value)) return Refuse(address, kWriteSingle, kIllegalValue, what);
+  if (!IsWritableRegister(number)) {
+    return Refuse(address, kWriteSingle, kIllegalAddress, what, lineBaud);
+  }
+  if (!IsAcceptedValue(number, value)) {
+    return Refuse(address, kWriteSingle, kIllegalValue, what, lineBaud);
+  }
   const bool lies = fault_ == Fault::kWrongValue;
   const std::uint16_t confirmed = lies ? static_cast<std::uint16_t>(value + 1) : value;
   Response response = Shape(
       WithCrc({address, kWriteSingle, static_cast<std::uint8_t>(number >> 8),
                static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(confirmed >> 8),
-               static_cast<std::uint8_t>(confirmed & 0xFF)}));
+               static_cast<std::uint8_t>(confirmed & 0xFF)}),
+      lineBaud);
   if (lies) {
     response.note = what + " confirmed as " + std::to_string(confirmed) + ", not carried out";
     return response;
@@ -203,14 +212,15 @@ Response DetectorModel::Write(std::uint8_t address, std::uint16_t number,
 }
 
 Response DetectorModel::Refuse(std::uint8_t address, std::uint8_t function, std::uint8_t code,
-                               const std::string& what) const {
-  Response response = Shape(WithCrc({address, static_cast<std::uint8_t>(function | 0x80), code}));
+                               const std::string& what, int lineBaud) const {
+  Response response =
+      Shape(WithCrc({address, static_cast<std::uint8_t>(function | 0x80), code}), lineBaud);
   response.note = "exception " + Hex2(code) + ": " + what;
   return response;
 }
 
 // Puts a correct reply on the line as the current fault has it.
-Response DetectorModel::Shape(std::vector<std::uint8_t> reply) const {
+Response DetectorModel::Shape(std::vector<std::uint8_t> reply, int lineBaud) const {
   Response response;
   switch (fault_) {
     case Fault::kLate:
@@ -224,10 +234,13 @@ Response DetectorModel::Shape(std::vector<std::uint8_t> reply) const {
       reply.push_back(kStrayByte);
       response.parts.push_back({{}, std::move(reply)});
       break;
-    case Fault::kStrayLate:
+    case Fault::kStrayLate: {
+      // Delays count from the request's end: past the reply's own line time, then the pause.
+      const std::chrono::milliseconds replyTime(LineTimeMs(reply.size(), lineBaud));
       response.parts.push_back({{}, std::move(reply)});
-      response.parts.push_back({kStrayLateDelay, {kStrayByte}});
+      response.parts.push_back({replyTime + kStrayLateDelay, {kStrayByte}});
       break;
+    }
     case Fault::kBytewise:
       for (std::size_t i = 0; i < reply.size(); ++i) {
         response.parts.push_back({kBytewiseGap * static_cast<int>(i), {reply[i]}});

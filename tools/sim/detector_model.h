@@ -35,7 +35,7 @@ std::string FaultNames();
 
 // How the faults shape a reply in time.
 inline constexpr std::chrono::milliseconds kLateDelay{1200};     // beyond a 1 s wait
-inline constexpr std::chrono::milliseconds kStrayLateDelay{50};  // after the reply
+inline constexpr std::chrono::milliseconds kStrayLateDelay{50};  // after the reply's end
 inline constexpr std::chrono::milliseconds kBytewiseGap{20};     // under the 100 ms byte gap
 inline constexpr std::uint8_t kStrayByte = 0x00;
 inline constexpr std::uint8_t kDeviceFailure = 0x04;  // the exception code of the fault
@@ -95,11 +95,13 @@ class DetectorModel {
 
  private:
   std::uint8_t ReplyAddress() const;
-  Response Read(std::uint8_t address, std::uint16_t first, std::uint16_t count) const;
-  Response Write(std::uint8_t address, std::uint16_t number, std::uint16_t value) const;
+  Response Read(std::uint8_t address, std::uint16_t first, std::uint16_t count, int lineBaud) const;
+  Response Write(std::uint8_t address, std::uint16_t number, std::uint16_t value,
+                 int lineBaud) const;
   Response Refuse(std::uint8_t address, std::uint8_t function, std::uint8_t code,
-                  const std::string& what) const;
-  Response Shape(std::vector<std::uint8_t> reply) const;
+                  const std::string& what, int lineBaud) const;
+  // The reply as the fault sends it, on a line at `lineBaud`.
+  Response Shape(std::vector<std::uint8_t> reply, int lineBaud) const;
 
   std::array<std::uint16_t, 10> registers_{};
   Fault fault_ = Fault::kNone;

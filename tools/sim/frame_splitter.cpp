@@ -15,6 +15,7 @@ void FrameSplitter::Add(std::span<const std::uint8_t> bytes, Clock::time_point n
   if (pending_.empty()) ++framesHeard_;
   const std::size_t room = kMaxFrame - std::min(kMaxFrame, pending_.size());
   pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
+  lastHeard_ = now;
   deadline_ = now + silence;
 }
 

@@ -21,10 +21,13 @@ class FrameSplitter {
   std::optional<std::vector<std::uint8_t>> Take(Clock::time_point now);
   // Every frame begun so far, the one still coming in included.
   std::uint64_t FramesHeard() const { return framesHeard_; }
+  // When the latest bytes arrived: after a Take, the end of the frame taken.
+  Clock::time_point LastHeard() const { return lastHeard_; }
 
  private:
   std::vector<std::uint8_t> pending_;
   std::uint64_t framesHeard_ = 0;
+  Clock::time_point lastHeard_{};
   Clock::time_point deadline_{};
 };
 

@@ -89,6 +89,6 @@ int main(int argc, char** argv) {
   std::printf("%s\n", line->SlavePath().c_str());
   std::fflush(stdout);
 
-  Simulator(bus, *line, options.verbose).Run(StandardInput(), stopFd);
+  Simulator(bus, *line, options.pace, options.verbose).Run(StandardInput(), stopFd);
   return 0;
 }

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr unsigned kMaxComNumber = 255;
+constexpr unsigned kMaxTurnaroundMs = 5000;
 
 std::string BadValue(std::string_view name, std::string_view value, const std::string& takes) {
   return "bad value '" + std::string(value) + "' for " + std::string(name) + " (" + takes + ")";
@@ -77,6 +78,13 @@ std::string SetCom(SimOptions& options, std::string_view name, std::string_view 
   return {};
 }
 
+std::string SetTurnaround(SimOptions& options, std::string_view name, std::string_view value) {
+  const auto ms = ParseNumber(value, kMaxTurnaroundMs);
+  if (!ms) return BadValue(name, value, "0 to " + std::to_string(kMaxTurnaroundMs) + " ms");
+  options.pace.turnaround = std::chrono::milliseconds(*ms);
+  return {};
+}
+
 std::string SetPortsDir(SimOptions& options, std::string_view name, std::string_view value) {
   if (value.empty()) return BadValue(name, value, "a folder");
   options.portsDir = value;
@@ -88,7 +96,7 @@ struct ValueOption {
   Setter set;
 };
 
-constexpr std::array<ValueOption, 11> kValueOptions = {{
+constexpr std::array<ValueOption, 12> kValueOptions = {{
     {"--address", SetStartRegister<&DetectorStart::address, 0, 255>},
     {"--version", SetStartRegister<&DetectorStart::version, 0, 0xFFFF>},
     // What the detector takes in a write; the console's set 2 plays any other value.
@@ -101,6 +109,7 @@ constexpr std::array<ValueOption, 11> kValueOptions = {{
     {"--also", AddDetector},
     {"--com", SetCom},
     {"--ports-dir", SetPortsDir},
+    {"--turnaround", SetTurnaround},
 }};
 
 const ValueOption* FindValueOption(std::string_view name) {
@@ -129,6 +138,10 @@ ParsedArgs ParseArgs(std::span<const std::string_view> args) {
     }
     if (name == "--verbose" || name == "-v") {
       parsed.options.verbose = true;
+      continue;
+    }
+    if (name == "--instant") {
+      parsed.options.pace.instant = true;
       continue;
     }
     std::optional<std::string_view> value;
@@ -177,6 +190,12 @@ std::string Usage() {
       "baud code takes effect after the reply. Anything else gets the exception a Modbus\n"
       "slave would answer with.\n"
       "\n"
+      "The line keeps a real line's time: the detector hears a request only once its bytes\n"
+      "have had their time on the line (ten bit times a byte, 8.3 ms at 1200 baud), starts\n"
+      "its reply a turnaround after the request's end, and sends the reply a byte at a time,\n"
+      "each ten bit times after the one before. Faults and the detectors of --also keep that\n"
+      "time; a fault's delay counts from the request's end, after the turnaround.\n"
+      "\n"
       "Options:\n"
       "  --address N       slave address, 0-255 (default 1)\n"
       "  --baud RATE       1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
@@ -195,6 +214,10 @@ std::string Usage() {
       "                    there already, even as a link to an unplugged adapter\n"
       "  --ports-dir DIR   the ports folder (default $XDG_CONFIG_HOME/kl395/ports, or\n"
       "                    ~/.config/kl395/ports)\n"
+      "  --turnaround MS   the detector's turnaround, 0 to 5000 ms (default 10)\n"
+      "  --instant         reply at once, whatever the rate: no line time and no\n"
+      "                    turnaround, as a bare pseudo-terminal (for tests that do not\n"
+      "                    time the line)\n"
       "  --verbose, -v     log every request and reply on standard error\n"
       "  --help, -h        show this text\n"
       "\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/sim/detector_bus.h"
+#include "tools/sim/line_pace.h"
 
 struct SimOptions {
   DetectorStart start;
@@ -15,6 +16,7 @@ struct SimOptions {
   std::vector<DetectorStart> others;  // --also: the address and version of each
   std::optional<int> comNumber;       // make the comN link for this port number
   std::string portsDir;               // where the link goes; empty for the default folder
+  LinePace pace;                      // a real line's time, or --instant replies
   bool verbose = false;
 };
 

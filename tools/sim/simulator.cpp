@@ -17,6 +17,12 @@ namespace {
 // No command is this long; a longer line is refused as a whole rather than kept growing.
 constexpr std::size_t kMaxConsoleLine = 1024;
 
+timespec ToTimespec(std::chrono::steady_clock::duration wait) {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(wait);
+  return {static_cast<time_t>(seconds.count()),
+          static_cast<long>(std::chrono::nanoseconds(wait - seconds).count())};
+}
+
 // Byte for byte, so that nothing in the text can cut the line short of its newline.
 void WriteLine(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
@@ -31,7 +37,10 @@ void Simulator::Run(ConsoleInput console, int stopFd) {
     std::array<pollfd, 3> fds = {{{stopFd, POLLIN, 0},
                                   {line_.PollFd(), POLLIN, 0},
                                   {console.fd, POLLIN, 0}}};  // a negative fd is skipped
-    const int ready = poll(fds.data(), fds.size(), PollTimeoutMs(Clock::now()));
+    // To the microsecond, so that paced bytes go out when they are due.
+    const auto timeout = PollTimeout(Clock::now());
+    const timespec wait = timeout ? ToTimespec(*timeout) : timespec{};
+    const int ready = ppoll(fds.data(), fds.size(), timeout ? &wait : nullptr, nullptr);
     if (ready < 0 && errno != EINTR) return;
     if (fds[0].revents != 0) return;
     if (fds[1].revents & POLLIN) HearLine();
@@ -42,20 +51,23 @@ void Simulator::Run(ConsoleInput console, int stopFd) {
   }
 }
 
-int Simulator::PollTimeoutMs(Clock::time_point now) const {
+std::optional<Simulator::Clock::duration> Simulator::PollTimeout(Clock::time_point now) const {
   std::optional<Clock::time_point> next = splitter_.Deadline();
   if (!outgoing_.empty()) {
     next = std::min(next.value_or(Clock::time_point::max()), outgoing_.begin()->first);
   }
-  if (!next) return -1;
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
-  return static_cast<int>(std::max<decltype(wait)>(wait, 0));
+  if (!next) return std::nullopt;
+  return std::max<Clock::duration>(*next - now, Clock::duration::zero());
 }
 
 void Simulator::HearLine() {
   std::array<std::uint8_t, 256> buffer;
   const std::size_t count = line_.Read(buffer);
-  splitter_.Add(std::span(buffer).first(count), Clock::now(), FrameSilence(line_.LineBaud()));
+  if (count == 0) return;
+  const int baud = line_.LineBaud();
+  const auto now = Clock::now();
+  const auto heard = pace_.instant ? now : incoming_.Hear(count, now, baud);
+  splitter_.Add(std::span(buffer).first(count), heard, FrameEndSilence(baud, pace_));
 }
 
 bool Simulator::HearConsole(ConsoleInput& console) {
@@ -98,14 +110,16 @@ void Simulator::AnswerFrame(Clock::time_point now) {
   const int baud = line_.LineBaud();
   LineResponse response = bus_.Respond(*frame, baud);
   Log("rx " + HexBytes(*frame) + " at " + std::to_string(baud) + " baud: " + response.note);
-  for (LinePart& part : response.parts) {
-    outgoing_.emplace(now + part.delay, Outgoing{std::move(part.bytes), std::move(part.writes)});
+  // Instant, the reply's delays count from now, when the frame was seen to end.
+  const auto requestEnd = pace_.instant ? now : splitter_.LastHeard();
+  for (TimedWrite& write : ScheduleResponse(std::move(response), requestEnd, baud, pace_)) {
+    outgoing_.emplace(write.at, std::move(write));
   }
 }
 
 void Simulator::SendDue(Clock::time_point now) {
   while (!outgoing_.empty() && outgoing_.begin()->first <= now) {
-    const Outgoing out = std::move(outgoing_.begin()->second);
+    const TimedWrite out = std::move(outgoing_.begin()->second);
     outgoing_.erase(outgoing_.begin());
     const bool sent = line_.Write(out.bytes);
     Log("tx " + HexBytes(out.bytes) + (sent ? "" : " (line full, dropped)"));

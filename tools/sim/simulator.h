@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/sim/detector_bus.h"
 #include "tools/sim/frame_splitter.h"
+#include "tools/sim/line_pace.h"
 #include "tools/sim/pty_line.h"
 
 struct ConsoleInput {
@@ -19,21 +21,18 @@ struct ConsoleInput {
 
 class Simulator {
  public:
-  Simulator(DetectorBus& bus, PtyLine& line, bool verbose)
-      : bus_(bus), line_(line), verbose_(verbose) {}
+  Simulator(DetectorBus& bus, PtyLine& line, const LinePace& pace, bool verbose)
+      : bus_(bus), line_(line), pace_(pace), verbose_(verbose) {}
 
   // Runs until `quit`, a byte on `stopFd` (written by a signal handler) or the end of the
   // console input when that ends it.
   void Run(ConsoleInput console, int stopFd);
 
  private:
-  using Clock = std::chrono::steady_clock;
-  struct Outgoing {
-    std::vector<std::uint8_t> bytes;
-    std::vector<DetectorWrite> writes;  // applied once these bytes are sent
-  };
+  using Clock = LineClock;
 
-  int PollTimeoutMs(Clock::time_point now) const;
+  // Until the next frame ends or write falls due; none while nothing does.
+  std::optional<Clock::duration> PollTimeout(Clock::time_point now) const;
   void HearLine();
   // Reads and runs console lines; false when the simulator should end.
   bool HearConsole(ConsoleInput& console);
@@ -44,9 +43,11 @@ class Simulator {
 
   DetectorBus& bus_;
   PtyLine& line_;
+  LinePace pace_;
   bool verbose_;
+  IncomingLine incoming_;
   FrameSplitter splitter_;
-  std::multimap<Clock::time_point, Outgoing> outgoing_;  // equal times keep their order
+  std::multimap<Clock::time_point, TimedWrite> outgoing_;  // equal times keep their order
   std::string consoleBuffer_;
   bool skippingLongLine_ = false;
 };
