@@ -21,8 +21,7 @@ void SearchProgressLine::MakeWay() {
   if (on_) line_.Clear();
 }
 
-void SearchProgressLine::Probed(int baudRate, const std::string& rateText, int address,
-                                int found) {
+void SearchProgressLine::Probed(int baudRate, const std::string& rateText, int address, int found) {
   pace_.Probed(baudRate, SearchPace::Clock::now());
   if (on_) line_.Show(ProgressLineText(pace_, rateText, address, found));
 }
