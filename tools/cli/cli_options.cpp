@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "device/detector.h"
+#include "tools/cli/address_list.h"
 #include "tools/cli/cli_messages.h"
 
 namespace {
@@ -125,9 +126,8 @@ struct RangedOption {
   int high;
   void (*keep)(CliOptions& options, int value);
 };
-constexpr std::array<RangedOption, 5> kRangedOptions = {{
+constexpr std::array<RangedOption, 4> kRangedOptions = {{
     {"--port", 1, 255, [](CliOptions& o, int value) { o.portNumber = value; }},
-    {"--address", 0, 255, [](CliOptions& o, int value) { o.address = value; }},
     // From the shortest period the window keeps to a day.
     {"--period", 10, 86'400'000, [](CliOptions& o, int value) { o.periodMs = value; }},
     {"--count", 1, std::numeric_limits<int>::max(),
@@ -144,7 +144,7 @@ const RangedOption* FindRangedOption(const std::string& argument) {
 
 bool TakesValue(const std::string& argument) {
   return argument == "--device" || argument == "--baud" || argument == "--format" ||
-         FindRangedOption(argument) != nullptr;
+         argument == "--address" || FindRangedOption(argument) != nullptr;
 }
 
 // The options that take no value: where each one is kept.
@@ -187,6 +187,11 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
     return {};
   }
   if (option == "--format") return TakeFormat(text, options);
+  if (option == "--address") {
+    std::string complaint = ParseAddressList(text, &options->addresses);
+    if (complaint.empty()) options->address = options->addresses.front();
+    return complaint;
+  }
   if (option == "--baud") {
     std::string complaint = CheckBaud("--baud", text, number);
     if (complaint.empty()) options->baudRate = *number;
@@ -288,6 +293,9 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
   if (auto complaint = CheckOwnCommand(given, known->command); !complaint.empty()) {
     return Refuse(complaint);
   }
+  if (options.addresses.size() > 1 && options.command != CliCommand::kPoll) {
+    return Refuse("only poll takes several addresses; " + std::string(known->name) + " takes one");
+  }
   return CliParse{options, {}, false};
 }
 
@@ -319,7 +327,8 @@ std::string CliUsage() {
          "  set-baud RATE        switch the detector to a new baud rate\n"
          "  poll                 read the leak state and alarm type every period on a port\n"
          "                       held open, one time-stamped line a poll on standard\n"
-         "                       output; at the end a summary on standard error\n"
+         "                       output, each detector of the --address list in turn;\n"
+         "                       at the end a summary on standard error\n"
          "  search [RATE...]     find a detector whose settings are unknown: probe every\n"
          "                       address from 0 to 255 at each RATE (all five if none is\n"
          "                       named) until one answers, printing its baud rate and\n"
@@ -332,7 +341,8 @@ std::string CliUsage() {
          "                  link ~/.config/kl395/ports/comN, else the N-th serial device\n"
          "  --device PATH   serial device to use instead of a COM number\n"
          "  --baud RATE     1200, 2400, 4800, 9600 (default) or 19200\n"
-         "  --address A     the detector's slave address, 0 to 255 (default 1)\n"
+         "  --address A     the detector's slave address, 0 to 255 (default 1); poll takes\n"
+         "                  a list of detectors on the line, such as 3,7,10-12\n"
          "  --trace         show every frame sent and received on standard error, with\n"
          "                  its time, and how each exchange ended\n"
          "  --echo          for a two-wire RS-485 adapter without echo suppression, which\n"
@@ -345,7 +355,8 @@ std::string CliUsage() {
          "\n"
          "Poll options:\n"
          "  --period MS     poll every MS milliseconds, 10 to 86400000 (default 500)\n"
-         "  --count N       stop after N polls (default: poll until stopped)\n"
+         "  --count N       stop after N polls of each detector (default: poll until\n"
+         "                  stopped)\n"
          "  --voltage       after each good poll, wait half a second and read the voltage\n"
          "  --format F      text (default), csv (with a header line) or jsonl (one JSON\n"
          "                  object a line)\n"

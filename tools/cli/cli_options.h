@@ -41,6 +41,7 @@ struct CliOptions {
   std::string devicePath;  // --device, used instead of the COM number when set
   int baudRate = 9600;
   int address = 1;
+  std::vector<int> addresses = {1};  // poll's --address list, the first being `address`
   CliCommand command = CliCommand::kReadStatus;
   int value = 0;       // the new setting of a set-* command
   bool trace = false;  // --trace: every frame and each exchange's outcome on standard error

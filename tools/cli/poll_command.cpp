@@ -11,6 +11,7 @@
 
 #include "device/detector.h"
 #include "device/held_port.h"
+#include "tools/cli/address_list.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/local_time.h"
 #include "tools/cli/poll_log.h"
@@ -42,16 +43,23 @@ Clock::time_point NextSlot(Clock::time_point slot, Clock::time_point now, Clock:
 class PollSession {
  public:
   PollSession(const CliOptions& options, HeldPort& port)
-      : options_(options), port_(port), log_(options.format, options.echo) {}
+      : options_(options),
+        port_(port),
+        log_(options.format, options.echo, options.addresses.size()) {}
 
+  // A round polls each detector once, in turn; one round a period.
   void Run() {
     Write(log_.Header());
-    std::uint64_t polls = 0;
-    for (auto slot = Clock::now(); !Ended(polls); slot = NextSlot(slot, Clock::now(), Period())) {
-      if (polls > 0) WaitForNextPoll(slot);
+    std::uint64_t rounds = 0;
+    for (auto slot = Clock::now(); !Ended(rounds); slot = NextSlot(slot, Clock::now(), Period())) {
+      if (rounds > 0) WaitForNextPoll(slot);
       if (StopRequested()) break;
-      PollOnce();
-      ++polls;
+      for (const int address : options_.addresses) {
+        if (StopRequested() || writeError_ != 0) break;
+        PollOnce(address);
+      }
+      ++rounds;
+      NoteOverrun(Clock::now() - slot);
     }
   }
 
@@ -68,12 +76,27 @@ class PollSession {
  private:
   Clock::duration Period() const { return std::chrono::milliseconds(options_.periodMs); }
 
-  bool Ended(std::uint64_t polls) const {
+  bool Ended(std::uint64_t rounds) const {
     return StopRequested() || writeError_ != 0 ||
-           (options_.pollCount != 0 && polls >= options_.pollCount);
+           (options_.pollCount != 0 && rounds >= options_.pollCount);
   }
 
-  void PollOnce() {
+  // A round that outlasts its period drops the periods it overran; said once, since a
+  // detector that does not answer makes every round run so long.
+  void NoteOverrun(Clock::duration took) {
+    if (overrunNoted_ || took <= Period()) return;
+    overrunNoted_ = true;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+    const bool one = options_.addresses.size() == 1;
+    std::fprintf(stderr,
+                 "kl395-cli: %s took %lld ms, longer than the period of %d ms: the periods it "
+                 "overruns are dropped, not made up\n",
+                 one ? "a poll" : "a round of polls", static_cast<long long>(ms),
+                 options_.periodMs);
+    std::fflush(stderr);
+  }
+
+  void PollOnce(int address) {
     const bool wasGone = port_.gone();
     const CommHandle handle = port_.ForPoll();
     if (wasGone && handle) {
@@ -81,6 +104,7 @@ class PollSession {
       Event("line back: " + PortName() + " open again");
     }
     PollReading reading;
+    reading.address = address;
     reading.at = std::chrono::system_clock::now();
     if (handle) {
       Exchange(handle, reading);
@@ -95,14 +119,14 @@ class PollSession {
   }
 
   void Exchange(CommHandle handle, PollReading& reading) const {
-    const auto status = ReadStatus(handle, options_.address);
+    const auto status = ReadStatus(handle, reading.address);
     reading.status = status.value;
     reading.outcome = status.outcome;
     TraceExchangeOutcome(reading.outcome, options_.echo);
     if (!reading.status || !options_.voltage) return;
     std::this_thread::sleep_for(kPauseBeforeVoltage);
     reading.voltageAsked = true;
-    const auto voltage = ReadVoltage(handle, options_.address);
+    const auto voltage = ReadVoltage(handle, reading.address);
     reading.voltage = voltage.value;
     reading.voltageOutcome = voltage.outcome;
     TraceExchangeOutcome(reading.voltageOutcome, options_.echo);
@@ -140,7 +164,8 @@ class PollSession {
   }
 
   std::string What() const {
-    return "address " + std::to_string(options_.address) + " at " +
+    const bool one = options_.addresses.size() == 1;
+    return (one ? "address " : "addresses ") + AddressListText(options_.addresses) + " at " +
            std::to_string(options_.baudRate) + " baud on " + PortName();
   }
 
@@ -148,6 +173,7 @@ class PollSession {
   HeldPort& port_;
   PollLog log_;
   int writeError_ = 0;
+  bool overrunNoted_ = false;
 };
 
 }  // namespace
