@@ -144,7 +144,8 @@ const RangedOption* FindRangedOption(const std::string& argument) {
 
 bool TakesValue(const std::string& argument) {
   return argument == "--device" || argument == "--baud" || argument == "--format" ||
-         argument == "--address" || FindRangedOption(argument) != nullptr;
+         argument == "--address" || argument == "--on-change" ||
+         FindRangedOption(argument) != nullptr;
 }
 
 // The options that take no value: where each one is kept.
@@ -187,6 +188,11 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
     return {};
   }
   if (option == "--format") return TakeFormat(text, options);
+  if (option == "--on-change") {
+    if (text.empty()) return "--on-change needs a command, not an empty one";
+    options->onChange = text;
+    return {};
+  }
   if (option == "--address") {
     std::string complaint = ParseAddressList(text, &options->addresses);
     if (complaint.empty()) options->address = options->addresses.front();
@@ -224,8 +230,9 @@ struct OwnedOption {
   const char* commandName;
   CliCommand command;
 };
-constexpr std::array<OwnedOption, 6> kOwnedOptions = {{
+constexpr std::array<OwnedOption, 7> kOwnedOptions = {{
     {"--period", "poll", CliCommand::kPoll},
+    {"--on-change", "poll", CliCommand::kPoll},
     {"--count", "poll", CliCommand::kPoll},
     {"--voltage", "poll", CliCommand::kPoll},
     {"--format", "poll", CliCommand::kPoll},
@@ -360,6 +367,12 @@ std::string CliUsage() {
          "  --voltage       after each good poll, wait half a second and read the voltage\n"
          "  --format F      text (default), csv (with a header line) or jsonl (one JSON\n"
          "                  object a line)\n"
+         "  --on-change CMD  run CMD through the shell when a detector starts or stops\n"
+         "                   answering, its leak state or alarm type changes, or the\n"
+         "                   line goes or comes back, with the facts in its environment\n"
+         "                   (KL395_EVENT, KL395_ADDRESS, KL395_LEAK, KL395_ALARM, ...);\n"
+         "                   polling never waits for it: one run at a time for each\n"
+         "                   detector, later events queued in order\n"
          "\n"
          "Search options:\n"
          "  --all           scan on after a find and list every detector that answers\n"

@@ -56,6 +56,7 @@ struct CliOptions {
   std::uint64_t pollCount = 0;            // --count: the polls to make; 0 until stopped
   bool voltage = false;                   // --voltage: read the voltage after each good poll
   PollFormat format = PollFormat::kText;  // --format
+  std::string onChange;                   // --on-change: the command run on each event
 };
 
 struct CliParse {

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/detector.h"
 #include "device/held_port.h"
@@ -16,6 +19,8 @@
 #include "tools/cli/local_time.h"
 #include "tools/cli/poll_log.h"
 #include "tools/cli/stop_signals.h"
+#include "tools/cli/watch_events.h"
+#include "tools/cli/watch_hook.h"
 #include "tools/text/printable_text.h"
 
 namespace {
@@ -25,6 +30,8 @@ using namespace std::chrono_literals;
 
 // How soon a stop is seen while waiting for the next poll.
 constexpr auto kStopCheck = 20ms;
+// How long the end of a poll waits for the change hook's runs: a mail or a web request.
+constexpr auto kHookGrace = 10s;
 
 void WaitForNextPoll(Clock::time_point next) {
   for (auto now = Clock::now(); now < next && !StopRequested(); now = Clock::now()) {
@@ -42,10 +49,11 @@ Clock::time_point NextSlot(Clock::time_point slot, Clock::time_point now, Clock:
 
 class PollSession {
  public:
-  PollSession(const CliOptions& options, HeldPort& port)
+  PollSession(const CliOptions& options, HeldPort& port, std::vector<Watcher*> watchers)
       : options_(options),
         port_(port),
-        log_(options.format, options.echo, options.addresses.size()) {}
+        log_(options.format, options.echo, options.addresses.size()),
+        watchers_(std::move(watchers)) {}
 
   // A round polls each detector once, in turn; one round a period.
   void Run() {
@@ -101,7 +109,7 @@ class PollSession {
     const CommHandle handle = port_.ForPoll();
     if (wasGone && handle) {
       SetCommLocalEcho(handle, options_.echo);
-      Event("line back: " + PortName() + " open again");
+      LineEvent(WatchEventKind::kLineBack, "line back: " + PortName() + " open again");
     }
     PollReading reading;
     reading.address = address;
@@ -113,7 +121,11 @@ class PollSession {
     }
     const bool went = port_.CheckLine();
     Write(log_.Line(reading));
-    if (went) Event("line gone: " + PortName() + " closed; opening it again at each poll");
+    Tell(reading);
+    if (went) {
+      LineEvent(WatchEventKind::kLineGone,
+                "line gone: " + PortName() + " closed; opening it again at each poll");
+    }
     // A second stop ends the tool at once: it still leaves the summary so far.
     SetEndingReport(log_.Summary(What()), false, Status());
   }
@@ -146,10 +158,24 @@ class PollSession {
     std::clearerr(stdout);
   }
 
+  void Tell(const PollReading& reading) {
+    if (watchers_.empty()) return;
+    const std::vector<WatchEvent> events = watches_[reading.address].Polled(reading, options_.echo);
+    for (Watcher* watcher : watchers_) {
+      watcher->Reading(reading);
+      for (const WatchEvent& event : events) watcher->Event(event);
+    }
+  }
+
   // The line going and coming back: in the text log among the polls; in CSV and JSON lines
-  // on standard error, so that every line of those is a poll.
-  void Event(const std::string& text) {
-    const std::string line = LocalIsoTime(std::chrono::system_clock::now()) + " " + text + "\n";
+  // on standard error, so that every line of those is a poll. The watchers are told too.
+  void LineEvent(WatchEventKind kind, const std::string& text) {
+    WatchEvent event;
+    event.kind = kind;
+    event.addresses = options_.addresses;
+    event.at = std::chrono::system_clock::now();
+    for (Watcher* watcher : watchers_) watcher->Event(event);
+    const std::string line = LocalIsoTime(event.at) + " " + text + "\n";
     if (options_.format == PollFormat::kText) {
       Write(line);
     } else {
@@ -172,9 +198,17 @@ class PollSession {
   const CliOptions& options_;
   HeldPort& port_;
   PollLog log_;
+  std::vector<Watcher*> watchers_;
+  std::map<int, DetectorWatch> watches_;
   int writeError_ = 0;
   bool overrunNoted_ = false;
 };
+
+// The port as the hook's environment names it: COM3, or the device's path.
+std::string PortLabel(const CliOptions& options) {
+  return options.devicePath.empty() ? "COM" + std::to_string(options.portNumber)
+                                    : options.devicePath;
+}
 
 }  // namespace
 
@@ -187,8 +221,15 @@ std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen
   HeldPort port;
   if (!port.Open(chosen, options.baudRate)) return std::nullopt;
   SetCommLocalEcho(port.handle(), options.echo);
-  PollSession session(options, port);
+  std::unique_ptr<ChangeHook> hook;
+  std::vector<Watcher*> watchers;
+  if (!options.onChange.empty()) {
+    hook = std::make_unique<ChangeHook>(options.onChange, PortLabel(options));
+    watchers.push_back(hook.get());
+  }
+  PollSession session(options, port, watchers);
   session.Run();
   port.Close();
+  if (hook) hook->Finish(kHookGrace);
   return session.Finish();
 }
