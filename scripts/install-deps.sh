@@ -6,6 +6,7 @@ packages=(
   cmake g++ make pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev openssl
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
   wine wine64 fonts-wine locales
   qt6-base-dev fonts-noto-cjk xvfb xauth

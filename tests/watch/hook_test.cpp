@@ -24,6 +24,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tests/watch/scoped_variable.h"
 
 namespace {
 
@@ -137,18 +138,6 @@ mv "$out.part" "$out"
   }
 
   fs::path folder_;
-};
-
-// Sets a variable of the tool's environment for the test's life.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { ::unsetenv(name_); }
-
- private:
-  const char* name_;
 };
 
 std::vector<std::string> Events(const std::vector<HookRun>& runs) {

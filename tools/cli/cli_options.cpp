@@ -11,6 +11,7 @@
 #include "device/detector.h"
 #include "tools/cli/address_list.h"
 #include "tools/cli/cli_messages.h"
+#include "tools/cli/mqtt_publisher.h"
 
 namespace {
 
@@ -142,9 +143,13 @@ const RangedOption* FindRangedOption(const std::string& argument) {
   return option == kRangedOptions.end() ? nullptr : &*option;
 }
 
+bool IsMqttOption(const std::string& argument) {
+  return argument == "--mqtt" || argument == "--mqtt-cafile" || argument == "--discovery-prefix";
+}
+
 bool TakesValue(const std::string& argument) {
   return argument == "--device" || argument == "--baud" || argument == "--format" ||
-         argument == "--address" || argument == "--on-change" ||
+         argument == "--address" || argument == "--on-change" || IsMqttOption(argument) ||
          FindRangedOption(argument) != nullptr;
 }
 
@@ -179,6 +184,33 @@ std::string TakeFormat(const std::string& text, CliOptions* options) {
   return "--format must be text, csv or jsonl, not " + Quoted(text);
 }
 
+// A topic level or levels of the broker's, without wildcards or an empty level.
+bool IsTopicPrefix(const std::string& text) {
+  return !text.empty() && text.find_first_of(std::string("+#\0", 3)) == std::string::npos &&
+         !text.starts_with('/') && !text.ends_with('/') && text.find("//") == std::string::npos;
+}
+
+std::string TakeMqttOption(const std::string& option, const std::string& text,
+                           CliOptions* options) {
+  if (option == "--mqtt") {
+    MqttTarget target;
+    std::string complaint = ParseMqttUrl(text, &target);
+    if (complaint.empty()) options->mqtt = target;
+    return complaint;
+  }
+  if (option == "--mqtt-cafile") {
+    if (text.empty()) return "--mqtt-cafile needs the path of a file, not an empty one";
+    options->mqttCaFile = text;
+    return {};
+  }
+  if (!IsTopicPrefix(text)) {
+    return "--discovery-prefix must be a topic without wildcards or empty levels, not " +
+           Quoted(text);
+  }
+  options->discoveryPrefix = text;
+  return {};
+}
+
 // Takes an option's value into the options; returns the complaint or "".
 std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
   const std::optional<int> number = ParseWhole(text);
@@ -192,6 +224,9 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
     if (text.empty()) return "--on-change needs a command, not an empty one";
     options->onChange = text;
     return {};
+  }
+  if (IsMqttOption(option)) {
+    return TakeMqttOption(option, text, options);
   }
   if (option == "--address") {
     std::string complaint = ParseAddressList(text, &options->addresses);
@@ -224,15 +259,34 @@ std::string CheckGivenOnce(const std::string& option, const std::vector<std::str
   return {};
 }
 
+// The MQTT options go together: none of them without --mqtt, a CA only for mqtts://, and
+// none at all in a build without MQTT.
+std::string CheckMqttOptions(const std::vector<std::string>& given, const CliOptions& options) {
+  if (!MqttBuiltIn() && std::any_of(given.begin(), given.end(), IsMqttOption)) {
+    return "this kl395-cli is built without MQTT (libmosquitto): --mqtt is not available";
+  }
+  if (!options.mqtt) {
+    for (const char* option : {"--mqtt-cafile", "--discovery-prefix"}) {
+      if (IsGiven(given, option)) return std::string(option) + " goes with --mqtt only";
+    }
+  } else if (!options.mqtt->tls && IsGiven(given, "--mqtt-cafile")) {
+    return "--mqtt-cafile is for an mqtts:// broker";
+  }
+  return {};
+}
+
 // The options that belong to one command: elsewhere they would be silently ignored.
 struct OwnedOption {
   const char* name;
   const char* commandName;
   CliCommand command;
 };
-constexpr std::array<OwnedOption, 7> kOwnedOptions = {{
+constexpr std::array<OwnedOption, 10> kOwnedOptions = {{
     {"--period", "poll", CliCommand::kPoll},
     {"--on-change", "poll", CliCommand::kPoll},
+    {"--mqtt", "poll", CliCommand::kPoll},
+    {"--mqtt-cafile", "poll", CliCommand::kPoll},
+    {"--discovery-prefix", "poll", CliCommand::kPoll},
     {"--count", "poll", CliCommand::kPoll},
     {"--voltage", "poll", CliCommand::kPoll},
     {"--format", "poll", CliCommand::kPoll},
@@ -247,6 +301,25 @@ std::string CheckOwnCommand(const std::vector<std::string>& given, CliCommand co
     }
   }
   return {};
+}
+
+// Said either way, so that the help of a build without it tells why --mqtt is refused.
+std::string MqttUsage() {
+  if (!MqttBuiltIn()) {
+    return "MQTT: this build has none (libmosquitto is not to be had for it), so --mqtt,\n"
+           "--mqtt-cafile and --discovery-prefix are not available.\n"
+           "\n";
+  }
+  return "MQTT options of poll:\n"
+         "  --mqtt URL      publish every detector's readings to the broker at\n"
+         "                  mqtt://[USER@]HOST[:PORT] (port 1883) or mqtts://... (TLS,\n"
+         "                  port 8883), with Home Assistant's MQTT discovery; the password,\n"
+         "                  if the broker wants one, from KL395_MQTT_PASSWORD\n"
+         "  --mqtt-cafile FILE  check an mqtts:// broker's certificate against this\n"
+         "                      CA instead of the system's certificates\n"
+         "  --discovery-prefix PREFIX  Home Assistant's discovery prefix (default\n"
+         "                             homeassistant)\n"
+         "\n";
 }
 
 }  // namespace
@@ -298,6 +371,9 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
         "not apply; name the rates to try after search instead");
   }
   if (auto complaint = CheckOwnCommand(given, known->command); !complaint.empty()) {
+    return Refuse(complaint);
+  }
+  if (auto complaint = CheckMqttOptions(given, options); !complaint.empty()) {
     return Refuse(complaint);
   }
   if (options.addresses.size() > 1 && options.command != CliCommand::kPoll) {
@@ -373,7 +449,8 @@ std::string CliUsage() {
          "                   (KL395_EVENT, KL395_ADDRESS, KL395_LEAK, KL395_ALARM, ...);\n"
          "                   polling never waits for it: one run at a time for each\n"
          "                   detector, later events queued in order\n"
-         "\n"
+         "\n" +
+         MqttUsage() +
          "Search options:\n"
          "  --all           scan on after a find and list every detector that answers\n"
          "  --wait MS       wait MS milliseconds for each probe's reply, 10 to 10000, and\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/detector.h"
+#include "tools/cli/mqtt_target.h"
 
 // The tool's exit statuses, as CliUsage() lists them. 130: the shells' status for a program
 // ended by Ctrl-C, kept for every stop signal.
@@ -57,6 +58,9 @@ struct CliOptions {
   bool voltage = false;                   // --voltage: read the voltage after each good poll
   PollFormat format = PollFormat::kText;  // --format
   std::string onChange;                   // --on-change: the command run on each event
+  std::optional<MqttTarget> mqtt;         // --mqtt: the broker the readings go to
+  std::string mqttCaFile;                 // --mqtt-cafile: the CA of an mqtts:// broker
+  std::string discoveryPrefix = "homeassistant";  // --discovery-prefix, Home Assistant's
 };
 
 struct CliParse {

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "tools/cli/address_list.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/local_time.h"
+#include "tools/cli/mqtt_publisher.h"
 #include "tools/cli/poll_log.h"
 #include "tools/cli/stop_signals.h"
 #include "tools/cli/watch_events.h"
@@ -53,7 +56,9 @@ class PollSession {
       : options_(options),
         port_(port),
         log_(options.format, options.echo, options.addresses.size()),
-        watchers_(std::move(watchers)) {}
+        watchers_(std::move(watchers)),
+        wantsVersions_(std::any_of(watchers_.begin(), watchers_.end(),
+                                   [](const Watcher* w) { return w->WantsVersions(); })) {}
 
   // A round polls each detector once, in turn; one round a period.
   void Run() {
@@ -116,6 +121,7 @@ class PollSession {
     reading.at = std::chrono::system_clock::now();
     if (handle) {
       Exchange(handle, reading);
+      if (reading.status) ReadVersionOnce(handle, address);
     } else {
       reading.outcome = port_.WhyNotOpen();
     }
@@ -142,6 +148,17 @@ class PollSession {
     reading.voltage = voltage.value;
     reading.voltageOutcome = voltage.outcome;
     TraceExchangeOutcome(reading.voltageOutcome, options_.echo);
+  }
+
+  // A watcher that names the detector's firmware gets it once, after the first good poll;
+  // a read that fails is made again after the next.
+  void ReadVersionOnce(CommHandle handle, int address) {
+    if (!wantsVersions_ || versionsRead_.contains(address)) return;
+    const auto version = ReadVersion(handle, address);
+    TraceExchangeOutcome(version.outcome, options_.echo);
+    if (!version) return;
+    versionsRead_.insert(address);
+    for (Watcher* watcher : watchers_) watcher->Version(address, *version);
   }
 
   int Status() const { return log_.AnyGood() ? kDone : kNoReply; }
@@ -199,6 +216,8 @@ class PollSession {
   HeldPort& port_;
   PollLog log_;
   std::vector<Watcher*> watchers_;
+  const bool wantsVersions_;
+  std::set<int> versionsRead_;
   std::map<int, DetectorWatch> watches_;
   int writeError_ = 0;
   bool overrunNoted_ = false;
@@ -212,6 +231,34 @@ std::string PortLabel(const CliOptions& options) {
 
 }  // namespace
 
+namespace {
+
+// The publisher --mqtt asks for, connecting in the background; none when it cannot be made,
+// after saying why.
+std::optional<std::unique_ptr<MqttPublisher>> StartMqtt(const CliOptions& options) {
+  if (!options.mqtt) return std::unique_ptr<MqttPublisher>();
+  MqttSettings settings;
+  settings.target = *options.mqtt;
+  if (const char* password = std::getenv("KL395_MQTT_PASSWORD")) settings.password = password;
+  settings.caFile = options.mqttCaFile;
+  settings.port = PortLabel(options);
+  settings.discoveryPrefix = options.discoveryPrefix;
+  settings.addresses = options.addresses;
+  settings.echo = options.echo;
+  std::string complaint;
+  if (!settings.password.empty() && settings.target.user.empty()) {
+    complaint = "KL395_MQTT_PASSWORD is set, but --mqtt names no user: mqtt://USER@HOST";
+  }
+  auto publisher = complaint.empty() ? MqttPublisher::Start(settings, &complaint) : nullptr;
+  if (!publisher) {
+    std::fprintf(stderr, "kl395-cli: %s\n", complaint.c_str());
+    return std::nullopt;
+  }
+  return publisher;
+}
+
+}  // namespace
+
 std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen) {
   // Unbuffered: each line goes out whole as it is written, and a write that fails leaves
   // nothing behind for the end of the program to try again.
@@ -221,15 +268,22 @@ std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen
   HeldPort port;
   if (!port.Open(chosen, options.baudRate)) return std::nullopt;
   SetCommLocalEcho(port.handle(), options.echo);
+  auto mqtt = StartMqtt(options);
+  if (!mqtt) {
+    port.Close();
+    return kBadArguments;
+  }
   std::unique_ptr<ChangeHook> hook;
   std::vector<Watcher*> watchers;
   if (!options.onChange.empty()) {
     hook = std::make_unique<ChangeHook>(options.onChange, PortLabel(options));
     watchers.push_back(hook.get());
   }
+  if (*mqtt) watchers.push_back(mqtt->get());
   PollSession session(options, port, watchers);
   session.Run();
   port.Close();
+  if (*mqtt) (*mqtt)->Finish();
   if (hook) hook->Finish(kHookGrace);
   return session.Finish();
 }

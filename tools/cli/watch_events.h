@@ -58,10 +58,13 @@ class DetectorWatch {
   std::uint64_t failedInARow_ = 0;
 };
 
-// Whoever acts on a watch: told of each poll and of each event.
+// Whoever acts on a watch: told of each poll and of each event, and if it asks, of each
+// detector's firmware version, read once after its first good poll.
 class Watcher {
  public:
   virtual ~Watcher() = default;
   virtual void Reading(const PollReading& reading) = 0;
   virtual void Event(const WatchEvent& event) = 0;
+  virtual bool WantsVersions() const { return false; }
+  virtual void Version(int /*address*/, double /*version*/) {}
 };
