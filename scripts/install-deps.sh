@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
   wine wine64 fonts-wine locales
   qt6-base-dev fonts-noto-cjk xvfb xauth
-  dpkg-dev lintian help2man desktop-file-utils appstream unzip
+  dpkg-dev lintian help2man desktop-file-utils appstream unzip systemd
 )
 
 missing=()
