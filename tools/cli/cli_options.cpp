@@ -263,7 +263,8 @@ std::string CheckGivenOnce(const std::string& option, const std::vector<std::str
 // none at all in a build without MQTT.
 std::string CheckMqttOptions(const std::vector<std::string>& given, const CliOptions& options) {
   if (!MqttBuiltIn() && std::any_of(given.begin(), given.end(), IsMqttOption)) {
-    return "this kl395-cli is built without MQTT (libmosquitto): --mqtt is not available";
+    return "this build has no MQTT (libmosquitto is not to be had for it): --mqtt, "
+           "--mqtt-cafile and --discovery-prefix are not available";
   }
   if (!options.mqtt) {
     for (const char* option : {"--mqtt-cafile", "--discovery-prefix"}) {

@@ -5,6 +5,6 @@ bool MqttBuiltIn() {
 }
 
 std::unique_ptr<MqttPublisher> MqttPublisher::Start(const MqttSettings&, std::string* complaint) {
-  *complaint = "this kl395-cli is built without MQTT";
+  *complaint = "this build has no MQTT";
   return nullptr;
 }
