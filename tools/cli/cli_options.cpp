@@ -264,7 +264,7 @@ std::string CheckGivenOnce(const std::string& option, const std::vector<std::str
 std::string CheckMqttOptions(const std::vector<std::string>& given, const CliOptions& options) {
   if (!MqttBuiltIn() && std::any_of(given.begin(), given.end(), IsMqttOption)) {
     return "this build has no MQTT (libmosquitto is not to be had for it): --mqtt, "
-           "--mqtt-cafile and --discovery-prefix are not available";
+           "--mqtt-cafile and --discovery-prefix cannot be used";
   }
   if (!options.mqtt) {
     for (const char* option : {"--mqtt-cafile", "--discovery-prefix"}) {
@@ -308,7 +308,7 @@ std::string CheckOwnCommand(const std::vector<std::string>& given, CliCommand co
 std::string MqttUsage() {
   if (!MqttBuiltIn()) {
     return "MQTT: this build has none (libmosquitto is not to be had for it), so --mqtt,\n"
-           "--mqtt-cafile and --discovery-prefix are not available.\n"
+           "--mqtt-cafile and --discovery-prefix cannot be used.\n"
            "\n";
   }
   return "MQTT options of poll:\n"
