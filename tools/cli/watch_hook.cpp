@@ -78,9 +78,10 @@ ChangeHook::~ChangeHook() {
 }
 
 void ChangeHook::Event(const WatchEvent& event) {
+  Queued queued{Named(event), HookEnvironment(event, port_)};
   {
     std::lock_guard lock(mutex_);
-    queued_[QueueOf(event)].push_back(event);
+    queued_[QueueOf(event)].push_back(std::move(queued));
   }
   wake_.notify_one();
 }
@@ -115,7 +116,7 @@ void ChangeHook::Work() {
                    "ends the tool at once\n",
                    static_cast<long long>(std::chrono::ceil<std::chrono::seconds>(grace_).count()));
     }
-    std::vector<std::pair<int, WatchEvent>> starting = TakeStartable();
+    std::vector<std::pair<int, Queued>> starting = TakeStartable();
     if (starting.empty()) {
       if (finishing_ && (Idle() || Clock::now() >= deadline_)) break;
       if (running_.empty() && !finishing_) {
@@ -132,8 +133,8 @@ void ChangeHook::Work() {
   TellLeftOver();
 }
 
-std::vector<std::pair<int, WatchEvent>> ChangeHook::TakeStartable() {
-  std::vector<std::pair<int, WatchEvent>> starting;
+std::vector<std::pair<int, ChangeHook::Queued>> ChangeHook::TakeStartable() {
+  std::vector<std::pair<int, Queued>> starting;
   if (finishing_ && Clock::now() >= deadline_) return starting;
   for (auto& [queue, events] : queued_) {
     if (events.empty() || running_.contains(queue)) continue;
@@ -143,14 +144,14 @@ std::vector<std::pair<int, WatchEvent>> ChangeHook::TakeStartable() {
   return starting;
 }
 
-void ChangeHook::Start(int queue, const WatchEvent& event) {
+void ChangeHook::Start(int queue, const Queued& event) {
   std::string why;
-  const auto process = StartHookProcess(command_, HookEnvironment(event, port_), &why);
+  const auto process = StartHookProcess(command_, event.variables, &why);
   if (!process) {
-    Tell(Named(event) + " could not be started: " + why);
+    Tell(event.named + " could not be started: " + why);
     return;
   }
-  running_.emplace(queue, Run{event, *process, Clock::now()});
+  running_.emplace(queue, Run{event.named, *process, Clock::now()});
 }
 
 void ChangeHook::CheckRuns() {
@@ -160,16 +161,16 @@ void ChangeHook::CheckRuns() {
     if (!end) {
       if (!hook.noted && Clock::now() - hook.started >= kHookRunNoted) {
         hook.noted = true;
-        Tell(Named(hook.event) + " still runs after a minute (pid " +
-             std::to_string(hook.process.pid) + "); the later events of its queue wait for it");
+        Tell(hook.named + " still runs after a minute (pid " + std::to_string(hook.process.pid) +
+             "); the later events of its queue wait for it");
       }
       ++run;
       continue;
     }
     if (end->signalled) {
-      Tell(Named(hook.event) + " was ended by signal " + std::to_string(end->status));
+      Tell(hook.named + " was ended by signal " + std::to_string(end->status));
     } else if (end->status != 0) {
-      Tell(Named(hook.event) + " exited with status " + std::to_string(end->status));
+      Tell(hook.named + " exited with status " + std::to_string(end->status));
     }
     run = running_.erase(run);
   }
@@ -178,10 +179,10 @@ void ChangeHook::CheckRuns() {
 // Under the lock, at the end.
 void ChangeHook::TellLeftOver() {
   for (const auto& [queue, run] : running_) {
-    Tell(Named(run.event) + " still runs at the end (pid " + std::to_string(run.process.pid) +
+    Tell(run.named + " still runs at the end (pid " + std::to_string(run.process.pid) +
          "); it is left running");
   }
   for (const auto& [queue, events] : queued_) {
-    for (const WatchEvent& event : events) Tell(Named(event) + " was not run: the watch ended");
+    for (const Queued& event : events) Tell(event.named + " was not run: the watch ended");
   }
 }

@@ -33,15 +33,22 @@ class ChangeHook : public Watcher {
   ChangeHook& operator=(const ChangeHook&) = delete;
 
   void Reading(const PollReading&) override {}
-  // Queued behind the runs of the same detector; made on the hook's thread.
+  // Queued behind the runs of the same detector; made on the hook's thread. Its facts are
+  // taken here, on the polling thread, where the local time is read.
   void Event(const WatchEvent& event) override;
   // The watch has ended: the runs queued are still made, and waited for up to `grace` in
   // all; what still runs then is left running, and what was not run is told.
   void Finish(std::chrono::milliseconds grace);
 
  private:
+  // An event to run the command for: its name for messages ("leak-started (address 7)") and
+  // its facts.
+  struct Queued {
+    std::string named;
+    HookVariables variables;
+  };
   struct Run {
-    WatchEvent event;
+    std::string named;
     HookProcess process;
     std::chrono::steady_clock::time_point started;
     bool noted = false;  // told that it still runs
@@ -49,8 +56,8 @@ class ChangeHook : public Watcher {
 
   void Work();
   // The first queued event of each queue whose last run has ended.
-  std::vector<std::pair<int, WatchEvent>> TakeStartable();
-  void Start(int queue, const WatchEvent& event);
+  std::vector<std::pair<int, Queued>> TakeStartable();
+  void Start(int queue, const Queued& event);
   void CheckRuns();
   void TellLeftOver();
   // Nothing queued and nothing running: under the lock, on the hook thread.
@@ -60,7 +67,7 @@ class ChangeHook : public Watcher {
   const std::string port_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::map<int, std::deque<WatchEvent>> queued_;  // by address; the line's events at -1
+  std::map<int, std::deque<Queued>> queued_;  // by address; the line's events at -1
   bool finishing_ = false;
   std::chrono::milliseconds grace_{0};
   std::chrono::steady_clock::time_point deadline_;
