@@ -26,9 +26,6 @@ namespace {
 constexpr int kMinimumPeriodMs = 10;
 constexpr int kReadingShownBy[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP, IDC_LEAK_TEXT};
 constexpr int kLamps[] = {IDC_LEAK_LAMP, IDC_OPTICAL_LAMP, IDC_PROBE_LAMP};
-// One failed poll may be a glitch on the line; from the second in a row the lamps' reading is
-// stale, and they show it greyed until a poll is good again.
-constexpr std::uint64_t kFailedPollsBeforeStale = 2;
 
 HeldPort& Held() {
   static HeldPort port;

@@ -13,6 +13,10 @@
 
 #include "serial/rtu.h"
 
+// One failed poll may be a glitch on the line; from the second in a row the detector counts
+// as not answering: the window greys its lamps, the command line tells the watchers.
+inline constexpr std::uint64_t kFailedPollsBeforeStale = 2;
+
 class PollRecord {
  public:
   using Clock = std::chrono::system_clock;

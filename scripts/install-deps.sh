@@ -6,10 +6,11 @@ packages=(
   cmake g++ make pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev mbpoll ser2net
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev openssl
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
   wine wine64 fonts-wine locales
-  qt6-base-dev fonts-noto-cjk xvfb xauth
-  dpkg-dev lintian help2man desktop-file-utils appstream unzip nsis
+  qt6-base-dev qt6-base-private-dev fonts-noto-cjk xvfb xauth
+  dpkg-dev lintian help2man desktop-file-utils appstream unzip nsis systemd
 )
 
 missing=()

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian package, the Windows zip and the Windows setup program and checks them as
 # their users would meet them: lintian, desktop-file-validate and appstreamcli on the .deb's
-# contents; the tree of `cmake --install`; the .deb installed with apt-get, its tools run and
-# its window started offscreen against the simulated detector; the zip unpacked and its
-# kl395-cli.exe run under Wine; the setup program run silently in that Wine prefix, what it
-# installed checked and run (the window against the simulated detector as COM1), and its
-# uninstaller run silently, after which the prefix must be as before. The package is removed
-# again at the end, whatever happened.
+# contents; the tree of `cmake --install`; the .deb installed with apt-get, its tools run, its
+# watch's systemd unit verified and its window started offscreen against the simulated
+# detector; the zip unpacked and its kl395-cli.exe run under Wine; the setup program run
+# silently in that Wine prefix, what it installed checked and run (the window against the
+# simulated detector as COM1), and its uninstaller run silently, after which the prefix must be
+# as before. The package is removed again at the end, whatever happened.
 #
 #   scripts/package-test.sh [LINUX_BUILD [WINDOWS_BUILD]]   (default build-deb, build-zip)
 #
@@ -128,6 +128,17 @@ says_version() {
 }
 check "kl395-cli --version" says_version /usr/bin/kl395-cli --version
 check "man kl395-cli" man -w kl395-cli
+# The watch's unit as systemd reads it, its program and man page now installed; no instance
+# of it enabled by the package.
+unit_verifies() {
+  local said
+  said=$(systemd-analyze verify /usr/lib/systemd/system/kl395-watch@.service 2>&1)
+  echo "$said"
+  [ -z "$said" ]
+}
+check "systemd-analyze verify kl395-watch@.service" unit_verifies
+watch_not_enabled() { ! find /etc/systemd -name 'kl395-watch*' | grep .; }
+check "kl395-watch@.service installed disabled" watch_not_enabled
 
 # The window against the simulated detector as COM1, in a ports folder of its own and with
 # an empty device folder, so that no real serial port is touched.

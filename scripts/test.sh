@@ -19,11 +19,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=address,undef
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure --timeout 300
 
-echo "== Search and window threads under ThreadSanitizer =="
+echo "== Search and window threads, and the watch's hook and MQTT threads, under ThreadSanitizer =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=thread -DKL395_BENCH=OFF
-cmake --build build-tsan -j"$jobs" --target search_worker_test search_control_test search_cli_test
-ctest --test-dir build-tsan --output-on-failure --timeout 300 \
-  -R '^(SearchWorkerTest|SearchControlTest|CliSearch)'
+cmake --build build-tsan -j"$jobs" --target search_worker_test search_control_test search_cli_test \
+  hook_test mqtt_test
+TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp" ctest --test-dir build-tsan --output-on-failure \
+  --timeout 300 -R '^(SearchWorkerTest|SearchControlTest|CliSearch|ChangeHook|MqttTest)'
 
 echo "== Windows cross build =="
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release

@@ -182,10 +182,13 @@ PollReading Failed(ExchangeResult result) {
   return reading;
 }
 
-// A text line without its time stamp.
+// A text line without its time stamp and the address after it, which must be the reading's.
 std::string TextAfterTime(PollLog& log, const PollReading& reading) {
   const std::string line = log.Line(reading);
-  return line.substr(line.find(' ') + 1);
+  const std::string address = " address " + std::to_string(reading.address) + " ";
+  const std::size_t at = line.find(' ');
+  EXPECT_EQ(line.compare(at, address.size(), address), 0) << line;
+  return line.substr(at + address.size());
 }
 
 TEST(PollLogText, MarksWhatDiffersFromTheLastGoodPoll) {
@@ -246,9 +249,9 @@ TEST(PollLogSummary, CountsPollsByCauseAndTimesTheGoodOnes) {
   EXPECT_EQ(silent.Summary("COM1"), "--- poll of COM1 ---\n1 poll, 0 good, 1 failed: 1 no reply\n");
 }
 
-const std::vector<std::string> kColumns = {"time",          "good",        "leak",  "alarm",
-                                           "voltage",       "response_ms", "cause", "detail",
-                                           "voltage_cause", "changed"};
+const std::vector<std::string> kColumns = {"time",   "address",       "good",        "leak",
+                                           "alarm",  "voltage",       "response_ms", "cause",
+                                           "detail", "voltage_cause", "changed"};
 using Words = std::vector<std::string>;
 
 TEST(PollLogFormats, CarryTheSameFieldsNumbersAsNumbersAndAbsentAsNull) {
@@ -283,11 +286,11 @@ TEST(PollLogFormats, CarryTheSameFieldsNumbersAsNumbersAndAbsentAsNull) {
   const std::vector<std::string>& failed = (*table)[1];
   ASSERT_EQ(failed.size(), kColumns.size());
   EXPECT_EQ(std::vector(failed.begin() + 1, failed.end()),
-            (std::vector<std::string>{"false", "", "", "", "6", "exception",
+            (std::vector<std::string>{"1", "false", "", "", "", "6", "exception",
                                       "exception 4, slave device failure, from slave 5", "", ""}));
   const std::vector<std::string>& good = (*table)[2];
   EXPECT_EQ(std::vector(good.begin() + 1, good.end()),
-            (std::vector<std::string>{"true", "true", "2", "", "7", "", "", "", ""}));
+            (std::vector<std::string>{"1", "true", "true", "2", "", "7", "", "", "", ""}));
 }
 
 // The changed field says what the text's "[changed: ...]" says: a list in JSON, empty when
@@ -400,6 +403,7 @@ const std::string& Text(const JsonObject& object, const std::string& name) {
 // A text line of a poll.
 struct TextPoll {
   std::string time;
+  int address = -1;
   bool good = false;
   bool leak = false;
   int alarm = 0;
@@ -409,15 +413,15 @@ struct TextPoll {
 
 std::vector<TextPoll> TextPolls(const std::string& output) {
   static const std::regex kGood(
-      R"(^(\S+) good \(\d+ ms\): leak (yes|no), alarm (\d+) \([a-z ]+\)(?:  \[changed: ([a-z, ]+)\])?$)");
-  static const std::regex kFailed(R"(^(\S+) failed(?: \(\d+ ms\))?: (.+)$)");
+      R"(^(\S+) address (\d+) good \(\d+ ms\): leak (yes|no), alarm (\d+) \([a-z ]+\)(?:  \[changed: ([a-z, ]+)\])?$)");
+  static const std::regex kFailed(R"(^(\S+) address (\d+) failed(?: \(\d+ ms\))?: (.+)$)");
   std::vector<TextPoll> polls;
   std::smatch m;
   for (const std::string& line : Lines(output)) {
     if (std::regex_match(line, m, kGood)) {
-      polls.push_back({m[1], true, m[2] == "yes", std::stoi(m[3]), m[4], {}});
+      polls.push_back({m[1], std::stoi(m[2]), true, m[3] == "yes", std::stoi(m[4]), m[5], {}});
     } else if (std::regex_match(line, m, kFailed)) {
-      polls.push_back({m[1], false, false, 0, {}, m[2]});
+      polls.push_back({m[1], std::stoi(m[2]), false, false, 0, {}, m[3]});
     }
   }
   return polls;
@@ -487,10 +491,10 @@ TEST_F(PollProgramTest, EachFormatCarriesTheReadings) {
       const std::vector<std::string>& poll = (*table)[i];
       ASSERT_EQ(poll.size(), kColumns.size());
       times.push_back(poll[0]);
-      EXPECT_EQ(std::vector(poll.begin() + 1, poll.begin() + 5),
-                (std::vector<std::string>{"true", "true", "2", ""}));
-      EXPECT_TRUE(std::regex_match(poll[5], std::regex(R"(\d+)"))) << poll[5];
-      EXPECT_EQ(std::vector(poll.begin() + 6, poll.end()),
+      EXPECT_EQ(std::vector(poll.begin() + 1, poll.begin() + 6),
+                (std::vector<std::string>{"5", "true", "true", "2", ""}));
+      EXPECT_TRUE(std::regex_match(poll[6], std::regex(R"(\d+)"))) << poll[6];
+      EXPECT_EQ(std::vector(poll.begin() + 7, poll.end()),
                 (std::vector<std::string>{"", "", "", ""}));
     }
     ExpectPaced(times, 100ms);
@@ -518,11 +522,11 @@ TEST_F(PollProgramTest, FailedPollsCarryTheirCause) {
     for (std::size_t i = 1; i < table->size(); ++i) {
       const std::vector<std::string>& poll = (*table)[i];
       ASSERT_EQ(poll.size(), kColumns.size());
-      EXPECT_EQ(std::vector(poll.begin() + 1, poll.begin() + 5),
-                (std::vector<std::string>{"false", "", "", ""}));
-      EXPECT_EQ(poll[6], "exception");
-      EXPECT_EQ(poll[7], detail);
-      EXPECT_LT(std::stoi(poll[5]), 500) << "the reply's time, not the end of the 1000 ms wait";
+      EXPECT_EQ(std::vector(poll.begin() + 1, poll.begin() + 6),
+                (std::vector<std::string>{"5", "false", "", "", ""}));
+      EXPECT_EQ(poll[7], "exception");
+      EXPECT_EQ(poll[8], detail);
+      EXPECT_LT(std::stoi(poll[6]), 500) << "the reply's time, not the end of the 1000 ms wait";
     }
     const Summary summary = ReadSummary(cli.error);
     EXPECT_EQ(summary.polls, 2);

@@ -30,7 +30,8 @@ expected=(
   share/metainfo/com.example.kl395.metainfo.xml
   share/man/man1/kl395.1.gz share/man/man1/kl395-cli.1.gz share/man/man1/kl395-sim.1.gz
   share/doc/kl395/README.md share/doc/kl395/LICENSE share/doc/kl395/copyright
-  share/doc/kl395/changelog.gz
+  share/doc/kl395/changelog.gz share/doc/kl395/examples/kl395-watch-ttyUSB0
+  lib/systemd/system/kl395-watch@.service
 )
 for size in 16 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/kl395.png")

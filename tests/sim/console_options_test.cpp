@@ -58,6 +58,30 @@ TEST(SimConsole, BadLinesChangeNothingAndSayWhy) {
   EXPECT_EQ(Joined(bus.Respond(Read(1, reg::kVoltage), 9600)).size(), 7u) << "no burst";
 }
 
+// On a line of several, "at" reaches a detector other than the first, and only that one.
+TEST(SimConsole, AtAnAddressDrivesThatDetectorOfTheLine) {
+  DetectorBus bus(DetectorModel(DetectorStart{}), {DetectorModel(DetectorStart{.address = 7})});
+  EXPECT_EQ(RunCommand(bus, 0, "at 7 leak 1").reply, "ok at 7 leak 1");
+  EXPECT_EQ(RunCommand(bus, 0, "at 7 alarm 2").reply, "ok at 7 alarm 2");
+  EXPECT_EQ(RunCommand(bus, 0, "at 7 fault silent").reply, "ok at 7 fault silent");
+  EXPECT_EQ(RunCommand(bus, 0, "at 1 set 2 3").reply, "ok at 1 set 2 3");
+  const DetectorModel& first = bus.Detector(0);
+  const DetectorModel& seventh = bus.Detector(1);
+  EXPECT_EQ(seventh.Register(reg::kLeakState), 1);
+  EXPECT_EQ(seventh.Register(reg::kAlarmType), 2);
+  EXPECT_EQ(seventh.fault(), Fault::kSilent);
+  EXPECT_EQ(first.Register(reg::kLeakState), 0);
+  EXPECT_EQ(first.Register(reg::kAlarmType), 0);
+  EXPECT_EQ(first.Register(reg::kSensitivity), 3);
+  EXPECT_EQ(first.fault(), Fault::kNone);
+
+  for (const char* bad : {"at 9 leak 1", "at x leak 1", "at 256 leak 1", "at 7 burst 3",
+                          "at 7 quit", "at 7 at 7 leak 1", "at 7 leak", "at 7"}) {
+    EXPECT_EQ(RunCommand(bus, 0, bad).reply.rfind("error: ", 0), 0u) << bad;
+  }
+  EXPECT_EQ(seventh.Register(reg::kLeakState), 1);
+}
+
 TEST(SimConsole, BurstIsQueuedOnTheLineForTheNextReply) {
   DetectorBus bus = OneDetector();
   EXPECT_EQ(RunCommand(bus, 0, "burst 3").reply, "ok burst 3 0");

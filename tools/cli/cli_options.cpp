@@ -10,7 +10,9 @@
 
 #include "device/detector.h"
 #include "serial/line_url.h"
+#include "tools/cli/address_list.h"
 #include "tools/cli/cli_messages.h"
+#include "tools/cli/mqtt_publisher.h"
 
 namespace {
 
@@ -126,14 +128,13 @@ struct RangedOption {
   int high;
   void (*keep)(CliOptions& options, int value);
 };
-constexpr std::array<RangedOption, 4> kRangedOptions = {{
+constexpr auto kRangedOptions = std::to_array<RangedOption>({
     {"--port", 1, 255, [](CliOptions& o, int value) { o.portNumber = value; }},
-    {"--address", 0, 255, [](CliOptions& o, int value) { o.address = value; }},
     // From the shortest period the window keeps to a day.
     {"--period", 10, 86'400'000, [](CliOptions& o, int value) { o.periodMs = value; }},
     {"--count", 1, std::numeric_limits<int>::max(),
      [](CliOptions& o, int value) { o.pollCount = static_cast<std::uint64_t>(value); }},
-}};
+});
 
 const RangedOption* FindRangedOption(const std::string& argument) {
   auto option = std::find_if(kRangedOptions.begin(), kRangedOptions.end(),
@@ -141,9 +142,14 @@ const RangedOption* FindRangedOption(const std::string& argument) {
   return option == kRangedOptions.end() ? nullptr : &*option;
 }
 
+bool IsMqttOption(const std::string& argument) {
+  return argument == "--mqtt" || argument == "--mqtt-cafile" || argument == "--discovery-prefix";
+}
+
 bool TakesValue(const std::string& argument) {
   return argument == "--device" || argument == "--baud" || argument == "--format" ||
-         argument == "--wait" || FindRangedOption(argument) != nullptr;
+         argument == "--wait" || argument == "--address" || argument == "--on-change" ||
+         IsMqttOption(argument) || FindRangedOption(argument) != nullptr;
 }
 
 // The options that take no value: where each one is kept.
@@ -193,6 +199,33 @@ std::string TakeWait(const std::string& text, std::optional<int> number, CliOpti
          std::to_string(kLongest) + ", not " + Quoted(text);
 }
 
+// A topic level or levels of the broker's, without wildcards or an empty level.
+bool IsTopicPrefix(const std::string& text) {
+  return !text.empty() && text.find_first_of(std::string("+#\0", 3)) == std::string::npos &&
+         !text.starts_with('/') && !text.ends_with('/') && text.find("//") == std::string::npos;
+}
+
+std::string TakeMqttOption(const std::string& option, const std::string& text,
+                           CliOptions* options) {
+  if (option == "--mqtt") {
+    MqttTarget target;
+    std::string complaint = ParseMqttUrl(text, &target);
+    if (complaint.empty()) options->mqtt = target;
+    return complaint;
+  }
+  if (option == "--mqtt-cafile") {
+    if (text.empty()) return "--mqtt-cafile needs the path of a file, not an empty one";
+    options->mqttCaFile = text;
+    return {};
+  }
+  if (!IsTopicPrefix(text)) {
+    return "--discovery-prefix must be a topic without wildcards or empty levels, not " +
+           Quoted(text);
+  }
+  options->discoveryPrefix = text;
+  return {};
+}
+
 // Takes an option's value into the options; returns the complaint or "".
 std::string TakeOption(const std::string& option, const std::string& text, CliOptions* options) {
   const std::optional<int> number = ParseWhole(text);
@@ -208,6 +241,19 @@ std::string TakeOption(const std::string& option, const std::string& text, CliOp
   }
   if (option == "--format") return TakeFormat(text, options);
   if (option == "--wait") return TakeWait(text, number, options);
+  if (option == "--on-change") {
+    if (text.empty()) return "--on-change needs a command, not an empty one";
+    options->onChange = text;
+    return {};
+  }
+  if (IsMqttOption(option)) {
+    return TakeMqttOption(option, text, options);
+  }
+  if (option == "--address") {
+    std::string complaint = ParseAddressList(text, &options->addresses);
+    if (complaint.empty()) options->address = options->addresses.front();
+    return complaint;
+  }
   if (option == "--baud") {
     std::string complaint = CheckBaud("--baud", text, number);
     if (complaint.empty()) options->baudRate = *number;
@@ -234,14 +280,35 @@ std::string CheckGivenOnce(const std::string& option, const std::vector<std::str
   return {};
 }
 
+// The MQTT options go together: none of them without --mqtt, a CA only for mqtts://, and
+// none at all in a build without MQTT.
+std::string CheckMqttOptions(const std::vector<std::string>& given, const CliOptions& options) {
+  if (!MqttBuiltIn() && std::any_of(given.begin(), given.end(), IsMqttOption)) {
+    return "this build has no MQTT (libmosquitto is not to be had for it): --mqtt, "
+           "--mqtt-cafile and --discovery-prefix cannot be used";
+  }
+  if (!options.mqtt) {
+    for (const char* option : {"--mqtt-cafile", "--discovery-prefix"}) {
+      if (IsGiven(given, option)) return std::string(option) + " goes with --mqtt only";
+    }
+  } else if (!options.mqtt->tls && IsGiven(given, "--mqtt-cafile")) {
+    return "--mqtt-cafile is for an mqtts:// broker";
+  }
+  return {};
+}
+
 // The options that belong to one command: elsewhere they would be silently ignored.
 struct OwnedOption {
   const char* name;
   const char* commandName;
   CliCommand command;
 };
-constexpr std::array<OwnedOption, 6> kOwnedOptions = {{
+constexpr std::array<OwnedOption, 10> kOwnedOptions = {{
     {"--period", "poll", CliCommand::kPoll},
+    {"--on-change", "poll", CliCommand::kPoll},
+    {"--mqtt", "poll", CliCommand::kPoll},
+    {"--mqtt-cafile", "poll", CliCommand::kPoll},
+    {"--discovery-prefix", "poll", CliCommand::kPoll},
     {"--count", "poll", CliCommand::kPoll},
     {"--voltage", "poll", CliCommand::kPoll},
     {"--format", "poll", CliCommand::kPoll},
@@ -256,6 +323,25 @@ std::string CheckOwnCommand(const std::vector<std::string>& given, CliCommand co
     }
   }
   return {};
+}
+
+// Said either way, so that the help of a build without it tells why --mqtt is refused.
+std::string MqttUsage() {
+  if (!MqttBuiltIn()) {
+    return "MQTT: this build has none (libmosquitto is not to be had for it), so --mqtt,\n"
+           "--mqtt-cafile and --discovery-prefix cannot be used.\n"
+           "\n";
+  }
+  return "MQTT options of poll:\n"
+         "  --mqtt URL      publish every detector's readings to the broker at\n"
+         "                  mqtt://[USER@]HOST[:PORT] (port 1883) or mqtts://... (TLS,\n"
+         "                  port 8883), with Home Assistant's MQTT discovery; the password,\n"
+         "                  if the broker wants one, from KL395_MQTT_PASSWORD\n"
+         "  --mqtt-cafile FILE  check an mqtts:// broker's certificate against this\n"
+         "                      CA instead of the system's certificates\n"
+         "  --discovery-prefix PREFIX  Home Assistant's discovery prefix (default\n"
+         "                             homeassistant)\n"
+         "\n";
 }
 
 }  // namespace
@@ -309,6 +395,12 @@ CliParse ParseCliArguments(const std::vector<std::string>& arguments) {
   if (auto complaint = CheckOwnCommand(given, known->command); !complaint.empty()) {
     return Refuse(complaint);
   }
+  if (auto complaint = CheckMqttOptions(given, options); !complaint.empty()) {
+    return Refuse(complaint);
+  }
+  if (options.addresses.size() > 1 && options.command != CliCommand::kPoll) {
+    return Refuse("only poll takes several addresses; " + std::string(known->name) + " takes one");
+  }
   return CliParse{options, {}, false};
 }
 
@@ -340,7 +432,8 @@ std::string CliUsage() {
          "  set-baud RATE        switch the detector to a new baud rate\n"
          "  poll                 read the leak state and alarm type every period on a port\n"
          "                       held open, one time-stamped line a poll on standard\n"
-         "                       output; at the end a summary on standard error\n"
+         "                       output, each detector of the --address list in turn;\n"
+         "                       at the end a summary on standard error\n"
          "  search [RATE...]     find a detector whose settings are unknown: probe every\n"
          "                       address from 0 to 255 at each RATE (all five if none is\n"
          "                       named) until one answers, printing its baud rate and\n"
@@ -358,7 +451,8 @@ std::string CliUsage() {
          "                  (Modbus TCP, port 502 by default); the last two run at the\n"
          "                  gateway's own rate, which ?baud=RATE at the end may name\n"
          "  --baud RATE     1200, 2400, 4800, 9600 (default) or 19200\n"
-         "  --address A     the detector's slave address, 0 to 255 (default 1)\n"
+         "  --address A     the detector's slave address, 0 to 255 (default 1); poll takes\n"
+         "                  a list of detectors on the line, such as 3,7,10-12\n"
          "  --trace         show every frame sent and received on standard error, with\n"
          "                  its time, and how each exchange ended\n"
          "  --echo          for a two-wire RS-485 adapter without echo suppression, which\n"
@@ -371,11 +465,19 @@ std::string CliUsage() {
          "\n"
          "Poll options:\n"
          "  --period MS     poll every MS milliseconds, 10 to 86400000 (default 500)\n"
-         "  --count N       stop after N polls (default: poll until stopped)\n"
+         "  --count N       stop after N polls of each detector (default: poll until\n"
+         "                  stopped)\n"
          "  --voltage       after each good poll, wait half a second and read the voltage\n"
          "  --format F      text (default), csv (with a header line) or jsonl (one JSON\n"
          "                  object a line)\n"
-         "\n"
+         "  --on-change CMD  run CMD through the shell when a detector starts or stops\n"
+         "                   answering, its leak state or alarm type changes, or the\n"
+         "                   line goes or comes back, with the facts in its environment\n"
+         "                   (KL395_EVENT, KL395_ADDRESS, KL395_LEAK, KL395_ALARM, ...);\n"
+         "                   polling never waits for it: one run at a time for each\n"
+         "                   detector, later events queued in order\n"
+         "\n" +
+         MqttUsage() +
          "Search options:\n"
          "  --all           scan on after a find and list every detector that answers\n"
          "  --wait MS       wait MS milliseconds for each probe's reply, 10 to 10000, and\n"

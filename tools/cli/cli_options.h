@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/detector.h"
+#include "tools/cli/mqtt_target.h"
 
 // The tool's exit statuses, as CliUsage() lists them. 130: the shells' status for a program
 // ended by Ctrl-C, kept for every stop signal.
@@ -41,6 +42,7 @@ struct CliOptions {
   std::string devicePath;  // --device, used instead of the COM number when set
   int baudRate = 9600;
   int address = 1;
+  std::vector<int> addresses = {1};  // poll's --address list, the first being `address`
   CliCommand command = CliCommand::kReadStatus;
   int value = 0;       // the new setting of a set-* command
   bool trace = false;  // --trace: every frame and each exchange's outcome on standard error
@@ -56,6 +58,10 @@ struct CliOptions {
   std::uint64_t pollCount = 0;            // --count: the polls to make; 0 until stopped
   bool voltage = false;                   // --voltage: read the voltage after each good poll
   PollFormat format = PollFormat::kText;  // --format
+  std::string onChange;                   // --on-change: the command run on each event
+  std::optional<MqttTarget> mqtt;         // --mqtt: the broker the readings go to
+  std::string mqttCaFile;                 // --mqtt-cafile: the CA of an mqtts:// broker
+  std::string discoveryPrefix = "homeassistant";  // --discovery-prefix, Home Assistant's
 };
 
 struct CliParse {

@@ -5,17 +5,26 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/detector.h"
 #include "device/held_port.h"
+#include "tools/cli/address_list.h"
 #include "tools/cli/cli_messages.h"
 #include "tools/cli/frame_trace.h"
 #include "tools/cli/local_time.h"
+#include "tools/cli/mqtt_publisher.h"
 #include "tools/cli/poll_log.h"
 #include "tools/cli/stop_signals.h"
+#include "tools/cli/watch_events.h"
+#include "tools/cli/watch_hook.h"
 #include "tools/text/printable_text.h"
 
 namespace {
@@ -25,6 +34,8 @@ using namespace std::chrono_literals;
 
 // How soon a stop is seen while waiting for the next poll.
 constexpr auto kStopCheck = 20ms;
+// How long the end of a poll waits for the change hook's runs: a mail or a web request.
+constexpr auto kHookGrace = 10s;
 
 void WaitForNextPoll(Clock::time_point next) {
   for (auto now = Clock::now(); now < next && !StopRequested(); now = Clock::now()) {
@@ -42,20 +53,29 @@ Clock::time_point NextSlot(Clock::time_point slot, Clock::time_point now, Clock:
 
 class PollSession {
  public:
-  PollSession(const CliOptions& options, HeldPort& port, std::string rate)
+  PollSession(const CliOptions& options, HeldPort& port, std::string rate,
+              std::vector<Watcher*> watchers)
       : options_(options),
         port_(port),
         rate_(std::move(rate)),
-        log_(options.format, options.echo) {}
+        log_(options.format, options.echo, options.addresses.size()),
+        watchers_(std::move(watchers)),
+        wantsVersions_(std::any_of(watchers_.begin(), watchers_.end(),
+                                   [](const Watcher* w) { return w->WantsVersions(); })) {}
 
+  // A round polls each detector once, in turn; one round a period.
   void Run() {
     Write(log_.Header());
-    std::uint64_t polls = 0;
-    for (auto slot = Clock::now(); !Ended(polls); slot = NextSlot(slot, Clock::now(), Period())) {
-      if (polls > 0) WaitForNextPoll(slot);
+    std::uint64_t rounds = 0;
+    for (auto slot = Clock::now(); !Ended(rounds); slot = NextSlot(slot, Clock::now(), Period())) {
+      if (rounds > 0) WaitForNextPoll(slot);
       if (StopRequested()) break;
-      PollOnce();
-      ++polls;
+      for (const int address : options_.addresses) {
+        if (StopRequested() || writeError_ != 0) break;
+        PollOnce(address);
+      }
+      ++rounds;
+      NoteOverrun(Clock::now() - slot);
     }
   }
 
@@ -72,44 +92,76 @@ class PollSession {
  private:
   Clock::duration Period() const { return std::chrono::milliseconds(options_.periodMs); }
 
-  bool Ended(std::uint64_t polls) const {
+  bool Ended(std::uint64_t rounds) const {
     return StopRequested() || writeError_ != 0 ||
-           (options_.pollCount != 0 && polls >= options_.pollCount);
+           (options_.pollCount != 0 && rounds >= options_.pollCount);
   }
 
-  void PollOnce() {
+  // A round that outlasts its period drops the periods it overran; said once, since a
+  // detector that does not answer makes every round run so long.
+  void NoteOverrun(Clock::duration took) {
+    if (overrunNoted_ || took <= Period()) return;
+    overrunNoted_ = true;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+    const bool one = options_.addresses.size() == 1;
+    std::fprintf(stderr,
+                 "kl395-cli: %s took %lld ms, longer than the period of %d ms: the periods it "
+                 "overruns are dropped, not made up\n",
+                 one ? "a poll" : "a round of polls", static_cast<long long>(ms),
+                 options_.periodMs);
+    std::fflush(stderr);
+  }
+
+  void PollOnce(int address) {
     const bool wasGone = port_.gone();
     const CommHandle handle = port_.ForPoll();
     if (wasGone && handle) {
       SetCommLocalEcho(handle, options_.echo);
-      Event("line back: " + PortName() + " open again");
+      LineEvent(WatchEventKind::kLineBack, "line back: " + PortName() + " open again");
     }
     PollReading reading;
+    reading.address = address;
     reading.at = std::chrono::system_clock::now();
     if (handle) {
       Exchange(handle, reading);
+      if (reading.status) ReadVersionOnce(handle, address);
     } else {
       reading.outcome = port_.WhyNotOpen();
     }
     const bool went = port_.CheckLine();
     Write(log_.Line(reading));
-    if (went) Event("line gone: " + PortName() + " closed; opening it again at each poll");
+    Tell(reading);
+    if (went) {
+      LineEvent(WatchEventKind::kLineGone,
+                "line gone: " + PortName() + " closed; opening it again at each poll");
+    }
     // A second stop ends the tool at once: it still leaves the summary so far.
     SetEndingReport(log_.Summary(What()), false, Status());
   }
 
   void Exchange(CommHandle handle, PollReading& reading) const {
-    const auto status = ReadStatus(handle, options_.address);
+    const auto status = ReadStatus(handle, reading.address);
     reading.status = status.value;
     reading.outcome = status.outcome;
     TraceExchangeOutcome(reading.outcome, options_.echo);
     if (!reading.status || !options_.voltage) return;
     std::this_thread::sleep_for(kPauseBeforeVoltage);
     reading.voltageAsked = true;
-    const auto voltage = ReadVoltage(handle, options_.address);
+    const auto voltage = ReadVoltage(handle, reading.address);
     reading.voltage = voltage.value;
     reading.voltageOutcome = voltage.outcome;
     TraceExchangeOutcome(reading.voltageOutcome, options_.echo);
+  }
+
+  // A watcher that names the detector's firmware gets it once, after the first good poll;
+  // a read that fails is made again after the next.
+  void ReadVersionOnce(CommHandle handle, int address) {
+    if (!wantsVersions_ || versionsRead_.contains(address)) return;
+    const auto version = ReadVersion(handle, address);
+    TraceExchangeOutcome(version.outcome, options_.echo);
+    if (!version) return;
+    versionsRead_.insert(address);
+    for (Watcher* watcher : watchers_) watcher->Version(address, *version);
   }
 
   int Status() const { return log_.AnyGood() ? kDone : kNoReply; }
@@ -126,10 +178,24 @@ class PollSession {
     std::clearerr(stdout);
   }
 
+  void Tell(const PollReading& reading) {
+    if (watchers_.empty()) return;
+    const std::vector<WatchEvent> events = watches_[reading.address].Polled(reading, options_.echo);
+    for (Watcher* watcher : watchers_) {
+      watcher->Reading(reading);
+      for (const WatchEvent& event : events) watcher->Event(event);
+    }
+  }
+
   // The line going and coming back: in the text log among the polls; in CSV and JSON lines
-  // on standard error, so that every line of those is a poll.
-  void Event(const std::string& text) {
-    const std::string line = LocalIsoTime(std::chrono::system_clock::now()) + " " + text + "\n";
+  // on standard error, so that every line of those is a poll. The watchers are told too.
+  void LineEvent(WatchEventKind kind, const std::string& text) {
+    WatchEvent event;
+    event.kind = kind;
+    event.addresses = options_.addresses;
+    event.at = std::chrono::system_clock::now();
+    for (Watcher* watcher : watchers_) watcher->Event(event);
+    const std::string line = LocalIsoTime(event.at) + " " + text + "\n";
     if (options_.format == PollFormat::kText) {
       Write(line);
     } else {
@@ -144,15 +210,52 @@ class PollSession {
   }
 
   std::string What() const {
-    return "address " + std::to_string(options_.address) + " at " + rate_ + " on " + PortName();
+    const bool one = options_.addresses.size() == 1;
+    return (one ? "address " : "addresses ") + AddressListText(options_.addresses) + " at " +
+           rate_ + " on " + PortName();
   }
 
   const CliOptions& options_;
   HeldPort& port_;
   const std::string rate_;  // "9600 baud", or the gateway's
   PollLog log_;
+  std::vector<Watcher*> watchers_;
+  const bool wantsVersions_;
+  std::set<int> versionsRead_;
+  std::map<int, DetectorWatch> watches_;
   int writeError_ = 0;
+  bool overrunNoted_ = false;
 };
+
+// The port as the hook's environment names it: COM3, or the device's path.
+std::string PortLabel(const CliOptions& options) {
+  return options.devicePath.empty() ? "COM" + std::to_string(options.portNumber)
+                                    : options.devicePath;
+}
+
+// The publisher --mqtt asks for, connecting in the background; none when it cannot be made,
+// after saying why.
+std::optional<std::unique_ptr<MqttPublisher>> StartMqtt(const CliOptions& options) {
+  if (!options.mqtt) return std::unique_ptr<MqttPublisher>();
+  MqttSettings settings;
+  settings.target = *options.mqtt;
+  if (const char* password = std::getenv("KL395_MQTT_PASSWORD")) settings.password = password;
+  settings.caFile = options.mqttCaFile;
+  settings.port = PortLabel(options);
+  settings.discoveryPrefix = options.discoveryPrefix;
+  settings.addresses = options.addresses;
+  settings.echo = options.echo;
+  std::string complaint;
+  if (!settings.password.empty() && settings.target.user.empty()) {
+    complaint = "KL395_MQTT_PASSWORD is set, but --mqtt names no user: mqtt://USER@HOST";
+  }
+  auto publisher = complaint.empty() ? MqttPublisher::Start(settings, &complaint) : nullptr;
+  if (!publisher) {
+    std::fprintf(stderr, "kl395-cli: %s\n", complaint.c_str());
+    return std::nullopt;
+  }
+  return publisher;
+}
 
 }  // namespace
 
@@ -165,8 +268,22 @@ std::optional<int> RunPoll(const CliOptions& options, const ResolvedPort& chosen
   HeldPort port;
   if (!port.Open(chosen, options.baudRate)) return std::nullopt;
   SetCommLocalEcho(port.handle(), options.echo);
-  PollSession session(options, port, LineRateText(chosen, options.baudRate));
+  auto mqtt = StartMqtt(options);
+  if (!mqtt) {
+    port.Close();
+    return kBadArguments;
+  }
+  std::unique_ptr<ChangeHook> hook;
+  std::vector<Watcher*> watchers;
+  if (!options.onChange.empty()) {
+    hook = std::make_unique<ChangeHook>(options.onChange, PortLabel(options));
+    watchers.push_back(hook.get());
+  }
+  if (*mqtt) watchers.push_back(mqtt->get());
+  PollSession session(options, port, LineRateText(chosen, options.baudRate), watchers);
   session.Run();
   port.Close();
+  if (*mqtt) (*mqtt)->Finish();
+  if (hook) hook->Finish(kHookGrace);
   return session.Finish();
 }

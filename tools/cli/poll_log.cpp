@@ -50,6 +50,7 @@ std::vector<Field> Fields(const PollReading& reading, bool echo,
   using enum JsonKind;
   return {
       {"time", kString, LocalIsoTime(reading.at)},
+      {"address", kLiteral, std::to_string(reading.address)},
       {"good", kLiteral, Flag(good)},
       {"leak", kLiteral, Flag(good ? std::optional(status->leak) : std::nullopt)},
       {"alarm", kLiteral, good ? std::optional(std::to_string(status->alarmType)) : std::nullopt},
@@ -118,8 +119,9 @@ std::string PollLog::Header() const {
 }
 
 std::string PollLog::Line(const PollReading& reading) {
+  Tally& detector = byAddress_[reading.address];
   std::optional<std::vector<std::string_view>> changed;
-  if (reading.status) changed = Changes(*reading.status);
+  if (reading.status) changed = detector.Changes(*reading.status);
   std::string line;
   switch (format_) {
     case PollFormat::kText:
@@ -132,15 +134,16 @@ std::string PollLog::Line(const PollReading& reading) {
       line = JsonLine(Fields(reading, echo_, changed));
       break;
   }
-  Count(reading);
+  detector.Count(reading);
+  all_.Count(reading);
   return line;
 }
 
-// "2025-06-01T22:00:00.512+08:00 good (7 ms): leak no, alarm 0 (none)", or "... failed:
-// no reply within 1000 ms".
+// "2025-06-01T22:00:00.512+08:00 address 1 good (7 ms): leak no, alarm 0 (none)", or
+// "... failed: no reply within 1000 ms".
 std::string PollLog::TextLine(const PollReading& reading,
                               const std::vector<std::string_view>& changed) const {
-  std::string line = LocalIsoTime(reading.at);
+  std::string line = LocalIsoTime(reading.at) + " address " + std::to_string(reading.address);
   const auto& status = reading.status;
   if (!status) {
     return line.append(" failed")
@@ -165,61 +168,72 @@ std::string PollLog::TextLine(const PollReading& reading,
 }
 
 // Against the last good poll; the first has nothing to differ from.
-std::vector<std::string_view> PollLog::Changes(const DetectorStatus& status) const {
+std::vector<std::string_view> PollLog::Tally::Changes(const DetectorStatus& status) const {
   std::vector<std::string_view> changed;
-  if (!lastGood_) return changed;
-  if (status.leak != lastGood_->leak) changed.push_back("leak");
-  if (status.alarmType != lastGood_->alarmType) changed.push_back("alarm");
+  if (!lastGood) return changed;
+  if (status.leak != lastGood->leak) changed.push_back("leak");
+  if (status.alarmType != lastGood->alarmType) changed.push_back("alarm");
   return changed;
 }
 
-void PollLog::Count(const PollReading& reading) {
+void PollLog::Tally::Count(const PollReading& reading) {
   if (!reading.status) {
-    failed_.Count(reading.outcome.result);
+    failed.Count(reading.outcome.result);
     return;
   }
-  lastGood_ = reading.status;
+  lastGood = reading.status;
   const long long ms = reading.outcome.replyTime.value_or(std::chrono::milliseconds(0)).count();
-  fastestMs_ = good_ == 0 ? ms : std::min(fastestMs_, ms);
-  slowestMs_ = std::max(slowestMs_, ms);
-  totalMs_ += ms;
-  ++good_;
+  fastestMs = good == 0 ? ms : std::min(fastestMs, ms);
+  slowestMs = std::max(slowestMs, ms);
+  totalMs += ms;
+  ++good;
   if (!reading.voltageAsked) return;
   if (reading.voltage) {
-    ++voltagesGood_;
+    ++voltagesGood;
   } else {
-    voltages_.Count(reading.voltageOutcome.result);
+    voltages.Count(reading.voltageOutcome.result);
   }
 }
 
-std::string PollLog::Summary(const std::string& what) const {
-  const std::uint64_t failed = failed_.Total();
-  std::string summary = "--- poll of " + what + " ---\n";
-  summary.append(std::to_string(good_ + failed))
-      .append(good_ + failed == 1 ? " poll, " : " polls, ")
-      .append(std::to_string(good_))
+std::string PollLog::Tally::Text(const std::string& prefix) const {
+  const std::uint64_t failedPolls = failed.Total();
+  std::string text = prefix;
+  text.append(std::to_string(good + failedPolls))
+      .append(good + failedPolls == 1 ? " poll, " : " polls, ")
+      .append(std::to_string(good))
       .append(" good, ")
-      .append(std::to_string(failed))
+      .append(std::to_string(failedPolls))
       .append(" failed")
-      .append(failed ? ": " + failed_.Causes() : "")
+      .append(failedPolls ? ": " + failed.Causes() : "")
       .append("\n");
-  if (good_ > 0) {
-    const double mean = static_cast<double>(totalMs_) / static_cast<double>(good_);
-    summary.append(FormatOneDecimal("response time min/avg/max = " + std::to_string(fastestMs_) +
-                                        "/%.1f/" + std::to_string(slowestMs_) + " ms\n",
-                                    mean));
+  if (good > 0) {
+    const double mean = static_cast<double>(totalMs) / static_cast<double>(good);
+    text.append(prefix).append(
+        FormatOneDecimal("response time min/avg/max = " + std::to_string(fastestMs) + "/%.1f/" +
+                             std::to_string(slowestMs) + " ms\n",
+                         mean));
   }
-  const std::uint64_t voltagesFailed = voltages_.Total();
-  if (voltagesGood_ + voltagesFailed > 0) {
-    summary.append("voltage readings: ")
-        .append(std::to_string(voltagesGood_))
+  const std::uint64_t voltagesFailed = voltages.Total();
+  if (voltagesGood + voltagesFailed > 0) {
+    text.append(prefix)
+        .append("voltage readings: ")
+        .append(std::to_string(voltagesGood))
         .append(" good, ")
         .append(std::to_string(voltagesFailed))
         .append(" failed")
-        .append(voltagesFailed ? ": " + voltages_.Causes() : "")
+        .append(voltagesFailed ? ": " + voltages.Causes() : "")
         .append("\n");
   }
-  return summary;
+  return text;
+}
+
+std::string PollLog::Summary(const std::string& what) const {
+  std::string summary = "--- poll of " + what + " ---\n";
+  if (!several_) return summary + all_.Text("");
+  for (const auto& [address, tally] : byAddress_) {
+    summary += tally.Text("address " + std::to_string(address) + ": ");
+  }
+  return summary + all_.Text("in all: ");
 }
 
 std::string CsvField(std::string_view text) {

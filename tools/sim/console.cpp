@@ -1,6 +1,8 @@
 #include "tools/sim/console.h"
 
 #include <algorithm>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "device/detector.h"
@@ -60,31 +62,23 @@ CommandOutcome QueueBurst(DetectorBus& bus, std::string_view countText,
   return {"ok burst " + std::to_string(*count) + " " + std::to_string(*value), false};
 }
 
-}  // namespace
-
-CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::string_view line) {
-  DetectorModel& model = bus.First();
-  const auto words = Words(line);
-  if (words.empty()) return {};
+// The commands that change one detector, echoed after `echo` ("at 7 " or nothing); none
+// when `words` holds another.
+std::optional<CommandOutcome> RunDetectorCommand(DetectorModel& model,
+                                                 std::span<const std::string_view> words,
+                                                 const std::string& echo) {
   const std::string_view verb = words[0];
-  if (verb == "quit" && words.size() == 1) return {"ok quit", true};
-  if (verb == "requests" && words.size() == 1) {
-    return {"ok requests " + std::to_string(requestsHeard), false};
-  }
   if (verb == "leak" && words.size() == 2) {
-    return SetRegister(model, reg::kLeakState, words[1], "leak ");
+    return SetRegister(model, reg::kLeakState, words[1], echo + "leak ");
   }
   if (verb == "alarm" && words.size() == 2) {
-    return SetRegister(model, reg::kAlarmType, words[1], "alarm ");
+    return SetRegister(model, reg::kAlarmType, words[1], echo + "alarm ");
   }
   if (verb == "fault" && words.size() == 2) {
     const auto fault = ParseFault(words[1]);
     if (!fault) return Error("unknown fault " + Quoted(words[1]) + "; faults: " + FaultNames());
     model.SetFault(*fault);
-    return {"ok fault " + std::string(FaultName(*fault)), false};
-  }
-  if (verb == "burst" && (words.size() == 2 || words.size() == 3)) {
-    return QueueBurst(bus, words[1], words.size() == 3 ? words[2] : "0");
+    return CommandOutcome{"ok " + echo + "fault " + std::string(FaultName(*fault)), false};
   }
   if (verb == "set" && words.size() == 3) {
     const auto number = ParseNumber(words[1], 0xFFFF);
@@ -92,11 +86,40 @@ CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::st
       return Error("no register " + Quoted(words[1]) + "; registers: 0-4, 8, 9");
     }
     return SetRegister(model, static_cast<std::uint8_t>(*number), words[2],
-                       "set " + std::to_string(*number) + " ");
+                       echo + "set " + std::to_string(*number) + " ");
   }
+  return std::nullopt;
+}
+
+// at A CMD: a detector's command for the one at that address.
+CommandOutcome RunAtAddress(DetectorBus& bus, std::span<const std::string_view> words) {
+  const auto address = ParseNumber(words[1], 255);
+  if (!address) return Error("bad address " + Quoted(words[1]) + " for at (0 to 255)");
+  DetectorModel* model = bus.At(*address);
+  if (model == nullptr) return Error("no detector at address " + std::to_string(*address));
+  const std::string echo = "at " + std::to_string(*address) + " ";
+  if (auto outcome = RunDetectorCommand(*model, words.subspan(2), echo)) return *outcome;
+  return Error("at takes leak N, alarm N, fault NAME or set REG N after the address");
+}
+
+}  // namespace
+
+CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::string_view line) {
+  const auto words = Words(line);
+  if (words.empty()) return {};
+  const std::string_view verb = words[0];
+  if (verb == "quit" && words.size() == 1) return {"ok quit", true};
+  if (verb == "requests" && words.size() == 1) {
+    return {"ok requests " + std::to_string(requestsHeard), false};
+  }
+  if (verb == "burst" && (words.size() == 2 || words.size() == 3)) {
+    return QueueBurst(bus, words[1], words.size() == 3 ? words[2] : "0");
+  }
+  if (verb == "at" && words.size() >= 3) return RunAtAddress(bus, words);
+  if (auto outcome = RunDetectorCommand(bus.First(), words, "")) return *outcome;
   return Error("cannot read " + Quoted(Trimmed(line)) +
-               "; commands: leak N, alarm N, fault NAME, set REG N, burst N [BYTE], requests, "
-               "quit");
+               "; commands: leak N, alarm N, fault NAME, set REG N, at A CMD, "
+               "burst N [BYTE], requests, quit");
 }
 
 std::string_view CommandHelp() {
@@ -108,6 +131,8 @@ std::string_view CommandHelp() {
          "                  value the detector would refuse in a write (sensitivity 7, say)\n"
          "                  for the tools to meet; only the address (0-255) and the baud\n"
          "                  code (0-4) stay where the detector can still be reached\n"
+         "  at A CMD        leak, alarm, fault or set for the detector at address A on a\n"
+         "                  line of several (--also) instead of the first: at 7 leak 1\n"
          "  burst N [BYTE]  send N bytes (1-64) of BYTE (0-255, default 0) right after the\n"
          "                  next reply, once; a reply that does not come (silent, another\n"
          "                  address) leaves the burst waiting for the next\n"

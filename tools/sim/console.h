@@ -12,8 +12,8 @@ struct CommandOutcome {
   bool quit = false;
 };
 
-// Runs one line, whatever bytes it holds, on the bus's first detector or, for a burst, on
-// the line; a bad line changes nothing and says why. `requestsHeard` is what the requests
+// Runs one line, whatever bytes it holds, on the bus's first detector, on the one `at` an
+// address names or, for a burst, on the line; a bad line changes nothing and says why. `requestsHeard` is what the requests
 // command reports.
 CommandOutcome RunCommand(DetectorBus& bus, std::uint64_t requestsHeard, std::string_view line);
 

@@ -77,6 +77,12 @@ DetectorBus::DetectorBus(const DetectorModel& first, const std::vector<DetectorM
   detectors_.insert(detectors_.end(), others.begin(), others.end());
 }
 
+DetectorModel* DetectorBus::At(unsigned address) {
+  const auto it = std::find_if(detectors_.begin(), detectors_.end(),
+                               [&](const DetectorModel& d) { return d.Address() == address; });
+  return it == detectors_.end() ? nullptr : &*it;
+}
+
 LineResponse DetectorBus::Respond(std::span<const std::uint8_t> frame, int lineBaud) {
   std::vector<Answer> answers;
   std::string note;

@@ -46,6 +46,8 @@ class DetectorBus {
 
   void Apply(const DetectorWrite& write) { detectors_.at(write.detector).Apply(write.write); }
   DetectorModel& First() { return detectors_.front(); }
+  // The first detector whose address is `address`; none when no detector has it.
+  DetectorModel* At(unsigned address);
   const DetectorModel& Detector(std::size_t index) const { return detectors_.at(index); }
 
  private:
