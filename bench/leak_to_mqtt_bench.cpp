@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   const int trials = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   const int period = argc > 2 ? std::max(10, std::atoi(argv[2])) : 500;
   Broker broker;
-  SimProcess sim({"--address", "1"});
+  SimProcess sim({"--address", "1"}, SimTiming::kLineTime);
   if (!broker.Start() || sim.SlavePath().empty()) {
     std::fprintf(stderr, "the broker or the simulator did not start\n");
     return 1;

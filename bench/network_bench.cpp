@@ -1,9 +1,9 @@
 // Network line figures on loopback, in one run against one simulated detector (address 1,
-// 9600 baud): a ReadStatus exchange on its pseudo-terminal directly, through ser2net in raw
-// (socket://) and RFC 2217 (rfc2217://) mode, and through the libmodbus Modbus TCP peer
-// (tcp://, which answers from its own registers, with no serial line behind it); the
-// processor time of ours in each exchange; and the time to open and close each kind of line,
-// which a search pays for every probe.
+// 9600 baud, keeping a line's time): a ReadStatus exchange on its pseudo-terminal directly,
+// through ser2net in raw (socket://) and RFC 2217 (rfc2217://) mode, and through the libmodbus
+// Modbus TCP peer (tcp://, which answers from its own registers, with no serial line behind
+// it); the processor time of ours in each exchange; and the time to open and close each kind
+// of line, which a search pays for every probe.
 // Run: build/bench/kl395-network-bench [repeats]
 #include <sys/resource.h>
 
@@ -57,7 +57,7 @@ void Print(const char* what, const Figures& figures) {
 
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(4, std::atoi(argv[1])) : 200;
-  SimProcess sim;
+  SimProcess sim({}, SimTiming::kLineTime);
   ModbusTcpPeer peer;
   if (sim.SlavePath().empty() || !peer.Running()) {
     std::fprintf(stderr, "kl395-network-bench: the simulator or the peer did not start\n");

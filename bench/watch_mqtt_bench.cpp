@@ -76,7 +76,7 @@ std::optional<Cost> Watch(const Broker& broker, const SimProcess& sim, long roun
 int main(int argc, char** argv) {
   const long polls = argc > 1 ? std::max(2000L, std::atol(argv[1])) : 100'000;
   Broker broker;
-  SimProcess sim({"--address", "1", "--also", "2", "--baud", "19200"});
+  SimProcess sim({"--address", "1", "--also", "2", "--baud", "19200"}, SimTiming::kLineTime);
   if (!broker.Start() || sim.SlavePath().empty()) {
     std::fprintf(stderr, "the broker or the simulator did not start\n");
     return 1;
