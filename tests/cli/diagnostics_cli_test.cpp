@@ -29,6 +29,7 @@
 #include "tests/support/port_holder.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/text_lines.h"
 
 namespace {
 
@@ -44,13 +45,6 @@ CliRun RunCli(const std::vector<std::string>& arguments) {
   CliProcess cli(arguments);
   const int status = cli.Wait(30s);
   return {status, cli.output, cli.error};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
 }
 
 // A single command's failure: what happened, and on the next line what usually causes it.
@@ -121,6 +115,16 @@ class CliDiagnosisTest : public ::testing::Test {
     arguments.insert(arguments.begin(), {"--device", sim_.SlavePath(), "--address", "2"});
     return RunCli(arguments);
   }
+  // A failed exchange: nothing on standard output, and its summary and likely cause told.
+  static void ExpectFailureNamed(const CliRun& run, const std::string& summary,
+                                 const std::string& cause) {
+    EXPECT_EQ(run.status, 1) << run.error;
+    EXPECT_EQ(run.output, "");
+    const auto diagnosis = FindDiagnosis(run.error);
+    ASSERT_TRUE(diagnosis) << run.error;
+    EXPECT_EQ(diagnosis->summary, summary);
+    EXPECT_NE(diagnosis->cause.find(cause), std::string::npos) << diagnosis->cause;
+  }
   SimProcess sim_{{"--address", "2"}};
 };
 
@@ -140,13 +144,7 @@ TEST_F(CliDiagnosisTest, EachFailureIsNamedWithWhatUsuallyCausesIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     Fault(c.fault);
-    const CliRun run = Run({"read-version"});
-    EXPECT_EQ(run.status, 1) << run.error;
-    EXPECT_EQ(run.output, "");
-    const auto diagnosis = FindDiagnosis(run.error);
-    ASSERT_TRUE(diagnosis) << run.error;
-    EXPECT_EQ(diagnosis->summary, c.summary);
-    EXPECT_NE(diagnosis->cause.find(c.cause), std::string::npos) << diagnosis->cause;
+    ExpectFailureNamed(Run({"read-version"}), c.summary, c.cause);
   }
 }
 
@@ -168,13 +166,7 @@ TEST_F(CliDiagnosisTest, AReplyThatDoesNotAnswerTheRequestIsNamed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.fault) + " " + c.command);
     Fault(c.fault);
-    const CliRun run = Run({c.command});
-    EXPECT_EQ(run.status, 1) << run.error;
-    EXPECT_EQ(run.output, "");
-    const auto diagnosis = FindDiagnosis(run.error);
-    ASSERT_TRUE(diagnosis) << run.error;
-    EXPECT_EQ(diagnosis->summary, c.summary);
-    EXPECT_NE(diagnosis->cause.find(c.cause), std::string::npos) << diagnosis->cause;
+    ExpectFailureNamed(Run({c.command}), c.summary, c.cause);
   }
 }
 

@@ -29,6 +29,7 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tests/support/text_lines.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/local_time.h"
 #include "tools/cli/poll_log.h"
@@ -37,13 +38,6 @@ namespace {
 
 using namespace std::chrono;
 using namespace std::chrono_literals;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
 
 // ---- Arguments ----
 

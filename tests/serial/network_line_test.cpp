@@ -20,6 +20,7 @@
 #include "serial/comm_port.h"
 #include "serial/rtu.h"
 #include "tests/support/network_peers.h"
+#include "tests/support/open_line.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
 
@@ -32,23 +33,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t IAC = 255, DO = 253, WILL = 251, DONT = 254, SB = 250, SE = 240, NOP = 241,
                        ECHO = 1, BINARY = 0, COM_PORT = 44;
 
-// An open line, closed at the end of the test.
-class Line {
- public:
-  Line(const std::string& url, int baudRate) : handle_(OpenCommDevice(url, baudRate)) {}
-  ~Line() { CloseCommPort(handle_); }
-  Line(const Line&) = delete;
-  Line& operator=(const Line&) = delete;
-  CommHandle operator*() const { return handle_; }
-  explicit operator bool() const { return static_cast<bool>(handle_); }
-
- private:
-  CommHandle handle_;
-};
-
 Clock::duration TimeToOpen(const std::string& url) {
   const auto start = Clock::now();
-  Line line(url, 9600);
+  OpenLine line(url, 9600);
   EXPECT_FALSE(line) << url;
   return Clock::now() - start;
 }
@@ -83,7 +70,7 @@ TEST(NetworkLineTest, Rfc2217SetsTheRateTheDetectorAnswersAt) {
   Ser2net gateway(sim.SlavePath(), Ser2net::Mode::kRfc2217, 9600);
   ASSERT_TRUE(gateway.Running());
   {
-    Line line(gateway.Url(), 19200);
+    OpenLine line(gateway.Url(), 19200);
     ASSERT_TRUE(line) << LastCommError().message;
     const auto version = ReadVersion(*line, 1);
     ASSERT_TRUE(version) << ExchangeSummary(version.outcome, false);
@@ -92,7 +79,7 @@ TEST(NetworkLineTest, Rfc2217SetsTheRateTheDetectorAnswersAt) {
     EXPECT_EQ(ReadSensitivity(*line, 1).value, 3);
   }
   // The simulator answers only at its own rate: at 9600 nothing comes.
-  Line slow(gateway.Url(), 9600);
+  OpenLine slow(gateway.Url(), 9600);
   ASSERT_TRUE(slow);
   EXPECT_EQ(ReadVersion(*slow, 1).outcome.result, ExchangeResult::kNoReply);
 }
@@ -102,7 +89,7 @@ TEST(NetworkLineTest, SocketCarriesTheFramesAtTheGatewaysRate) {
   Ser2net gateway(sim.SlavePath(), Ser2net::Mode::kRaw, 4800);
   ASSERT_TRUE(gateway.Running());
   // The rate asked for is not the line's to set: the gateway's is used.
-  Line line(gateway.Url(), 19200);
+  OpenLine line(gateway.Url(), 19200);
   ASSERT_TRUE(line) << LastCommError().message;
   const auto status = ReadStatus(*line, 1);
   ASSERT_TRUE(status) << ExchangeSummary(status.outcome, false);
@@ -140,7 +127,7 @@ TEST(NetworkLineTest, AComLinkToAUrlOpensTheGateway) {
 TEST(NetworkLineTest, ModbusTcpRepliesAreJudgedAsRtuReplies) {
   ModbusTcpPeer peer;
   ASSERT_TRUE(peer.Running());
-  Line line(peer.Url(), 9600);
+  OpenLine line(peer.Url(), 9600);
   ASSERT_TRUE(line) << LastCommError().message;
   const auto version = ReadVersion(*line, 1);
   ASSERT_TRUE(version) << ExchangeSummary(version.outcome, false);
@@ -155,7 +142,7 @@ TEST(NetworkLineTest, ModbusTcpRepliesAreJudgedAsRtuReplies) {
 TEST(NetworkLineTest, AGatewaysTargetThatDidNotRespondIsNamed) {
   ModbusTcpPeer peer;
   ASSERT_TRUE(peer.Running());
-  Line line(peer.Url(), 9600);
+  OpenLine line(peer.Url(), 9600);
   ASSERT_TRUE(line);
   const auto version = ReadVersion(*line, 2);  // nobody at unit 2 behind the peer
   EXPECT_EQ(version.outcome.result, ExchangeResult::kException);
@@ -176,7 +163,7 @@ TEST(NetworkLineTest, ATraceOfModbusTcpShowsTheFramesOnTheConnection) {
     frames.emplace_back(event.direction, Bytes(event.bytes.begin(), event.bytes.end()));
   });
   {
-    Line line(peer.Url(), 9600);
+    OpenLine line(peer.Url(), 9600);
     ASSERT_TRUE(line);
     ASSERT_TRUE(ReadVersion(*line, 1));
   }
@@ -201,7 +188,7 @@ TEST(NetworkLineTest, ALateReplyOfAnEarlierTransactionIsDropped) {
     WriteTo(connection, late);
     ReadFrom(connection, 1, 2s);
   });
-  Line line(gateway.Url("tcp"), 9600);
+  OpenLine line(gateway.Url("tcp"), 9600);
   ASSERT_TRUE(line);
   const auto version = ReadVersion(*line, 1);
   ASSERT_TRUE(version) << ExchangeSummary(version.outcome, false);
@@ -215,7 +202,7 @@ TEST(NetworkLineTest, AStreamThatIsNoModbusTcpIsAGarbledReply) {
     WriteTo(connection, Bytes(text.begin(), text.end()));
     ReadFrom(connection, 1, 2s);
   });
-  Line line(gateway.Url("tcp"), 9600);
+  OpenLine line(gateway.Url("tcp"), 9600);
   ASSERT_TRUE(line);
   EXPECT_EQ(ReadVersion(*line, 1).outcome.result, ExchangeResult::kTooLong);
 }
@@ -280,7 +267,7 @@ TEST(NetworkLineTest, AWrongUrlIsNotFoundWithWhatIsWrong) {
 
 TEST(NetworkLineTest, AGatewayThatNeverAnswersIsNoReplyNotAHang) {
   StandInServer gateway([&](int connection, int) { ReadFrom(connection, 64, 3s); });
-  Line line(gateway.Url("socket"), 9600);
+  OpenLine line(gateway.Url("socket"), 9600);
   ASSERT_TRUE(line);
   const auto start = Clock::now();
   EXPECT_EQ(ReadVersion(*line, 1).outcome.result, ExchangeResult::kNoReply);
@@ -406,7 +393,7 @@ TEST(NetworkLineTest, Rfc2217OpensBinaryWithTheSettingsAndPurges) {
     OpenAsServer(connection, 2400, log);
     ReadFrom(connection, 1, 2s);
   });
-  Line line(gateway.Url("rfc2217"), 2400);
+  OpenLine line(gateway.Url("rfc2217"), 2400);
   ASSERT_TRUE(line) << LastCommError().message;
   EXPECT_EQ(WaitForInput(*line, 1, 0), 0u) << "what came before the purge is dropped";
   const Bytes received = log.Get();
@@ -427,7 +414,7 @@ TEST(NetworkLineTest, ARateTheServerRefusesIsARefusedConfiguration) {
     OpenAsServer(connection, 9600, log);
     ReadFrom(connection, 1, 2s);
   });
-  Line line(gateway.Url("rfc2217"), 19200);
+  OpenLine line(gateway.Url("rfc2217"), 19200);
   EXPECT_FALSE(line);
   EXPECT_EQ(LastCommError().kind, CommErrorKind::kConfiguration);
   EXPECT_NE(LastCommError().message.find("refused 19200 baud (it has 9600 baud)"),
@@ -452,7 +439,7 @@ TEST(NetworkLineTest, TelnetCommandsAndDoubledFFsMidReplyLeaveTheReplyWhole) {
     WriteTo(connection, wire);
     log.Add(ReadFrom(connection, 3, 2s));  // our refusal of the echo
   });
-  Line line(gateway.Url("rfc2217"), 9600);
+  OpenLine line(gateway.Url("rfc2217"), 9600);
   ASSERT_TRUE(line) << LastCommError().message;
   const Written write = WriteAddress(*line, 1, 255);
   EXPECT_TRUE(write) << ExchangeSummary(write.outcome, false);

@@ -24,6 +24,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/temp_ports_dir.h"
+#include "tests/support/text_lines.h"
 #include "tests/watch/scoped_variable.h"
 
 namespace {
@@ -144,13 +145,6 @@ std::vector<std::string> Events(const std::vector<HookRun>& runs) {
   std::vector<std::string> events;
   for (const HookRun& run : runs) events.push_back(run["KL395_EVENT"]);
   return events;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
 }
 
 // The longest time between two lines of a text log, from their time stamps' time of day.

@@ -15,6 +15,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/cli/log_parsers.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/text_lines.h"
 #include "tools/cli/address_list.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/poll_log.h"
@@ -22,13 +23,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(AddressList, TakesAddressesAndRangesInTheOrderGiven) {
   std::vector<int> addresses;

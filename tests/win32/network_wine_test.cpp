@@ -13,6 +13,7 @@
 #include "device/detector.h"
 #include "device/exchange_texts.h"
 #include "serial/comm_port.h"
+#include "tests/support/open_line.h"
 
 namespace {
 
@@ -21,30 +22,17 @@ std::string Url(const char* variable) {
   return url ? url : "";
 }
 
-class Line {
- public:
-  Line(const std::string& url, int baudRate) : handle_(OpenCommDevice(url, baudRate)) {}
-  ~Line() { CloseCommPort(handle_); }
-  Line(const Line&) = delete;
-  Line& operator=(const Line&) = delete;
-  CommHandle operator*() const { return handle_; }
-  explicit operator bool() const { return static_cast<bool>(handle_); }
-
- private:
-  CommHandle handle_;
-};
-
 TEST(Win32NetworkLine, Rfc2217SetsTheRateTheDetectorAnswersAt) {
   const std::string url = Url("KL395_RFC2217_URL");
   ASSERT_FALSE(url.empty()) << "KL395_RFC2217_URL is not set";
   {
-    Line line(url, 19200);
+    OpenLine line(url, 19200);
     ASSERT_TRUE(line) << LastCommError().message;
     const auto version = ReadVersion(*line, 1);
     ASSERT_TRUE(version) << ExchangeSummary(version.outcome, false);
     EXPECT_DOUBLE_EQ(*version, 1.1);
   }
-  Line slow(url, 9600);
+  OpenLine slow(url, 9600);
   ASSERT_TRUE(slow) << LastCommError().message;
   EXPECT_EQ(ReadVersion(*slow, 1).outcome.result, ExchangeResult::kNoReply);
 }
@@ -53,10 +41,10 @@ TEST(Win32NetworkLine, SocketAndModbusTcpReadTheDetector) {
   const std::string raw = Url("KL395_SOCKET_URL");
   const std::string modbus = Url("KL395_MODBUS_TCP_URL");
   ASSERT_FALSE(raw.empty() || modbus.empty()) << "KL395_SOCKET_URL or KL395_MODBUS_TCP_URL unset";
-  Line socketLine(raw, 9600);
+  OpenLine socketLine(raw, 9600);
   ASSERT_TRUE(socketLine) << LastCommError().message;
   EXPECT_DOUBLE_EQ(ReadVersion(*socketLine, 1).value.value_or(0), 1.2);
-  Line modbusLine(modbus, 9600);
+  OpenLine modbusLine(modbus, 9600);
   ASSERT_TRUE(modbusLine) << LastCommError().message;
   EXPECT_FLOAT_EQ(ReadVoltage(*modbusLine, 1).value.value_or(0), 12.4f);
   EXPECT_EQ(ReadVersion(*modbusLine, 2).outcome.exceptionCode, 0x0B);
