@@ -17,7 +17,8 @@ echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer ==
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=address,undefined \
   -DKL395_BENCH=OFF
 cmake --build build-asan -j"$jobs"
-ctest --test-dir build-asan --output-on-failure --timeout 300
+LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
+  ctest --test-dir build-asan --output-on-failure --timeout 300
 
 echo "== Search and window threads, and the watch's hook and MQTT threads, under ThreadSanitizer =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKL395_SANITIZE=thread -DKL395_BENCH=OFF
