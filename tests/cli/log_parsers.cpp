@@ -1,8 +1,12 @@
 #include "tests/cli/log_parsers.h"
 
+#include <gtest/gtest.h>
+
 #include <charconv>
 #include <regex>
 #include <utility>
+
+#include "tests/support/text_lines.h"
 
 namespace {
 
@@ -134,6 +138,16 @@ class JsonReader {
 
 std::optional<JsonObject> ParseJsonObject(std::string_view text) {
   return JsonReader(text).Object();
+}
+
+std::vector<JsonObject> JsonLines(const std::string& output) {
+  std::vector<JsonObject> objects;
+  for (const std::string& line : Lines(output)) {
+    const auto object = ParseJsonObject(line);
+    EXPECT_TRUE(object) << line;
+    if (object) objects.push_back(*object);
+  }
+  return objects;
 }
 
 std::optional<std::vector<std::vector<std::string>>> ParseCsv(std::string_view text) {

@@ -20,6 +20,9 @@ using JsonObject = std::map<std::string, JsonValue>;
 // or holds a name twice.
 std::optional<JsonObject> ParseJsonObject(std::string_view text);
 
+// The objects of a program's JSON lines; a line that is not one fails the test, named.
+std::vector<JsonObject> JsonLines(const std::string& output);
+
 // The records of RFC 4180 CSV text, each line ended by a line break, fields in double quotes
 // where they hold commas, quotes or line breaks; none when a quote is out of place.
 std::optional<std::vector<std::vector<std::string>>> ParseCsv(std::string_view text);

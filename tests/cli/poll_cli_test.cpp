@@ -377,17 +377,6 @@ Summary ReadSummary(const std::string& error) {
   return summary;
 }
 
-// The JSON lines of standard output, each checked to be an object.
-std::vector<JsonObject> JsonLines(const std::string& output) {
-  std::vector<JsonObject> objects;
-  for (const std::string& line : Lines(output)) {
-    const auto object = ParseJsonObject(line);
-    EXPECT_TRUE(object) << line;
-    if (object) objects.push_back(*object);
-  }
-  return objects;
-}
-
 const std::string& Text(const JsonObject& object, const std::string& name) {
   static const std::string kNone;
   const auto* text = std::get_if<std::string>(&object.at(name));

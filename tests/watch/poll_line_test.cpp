@@ -149,16 +149,6 @@ int HeardRequests(SimProcess& sim) {
   return std::stoi(answer->substr(12));
 }
 
-std::vector<JsonObject> JsonLines(const std::string& output) {
-  std::vector<JsonObject> objects;
-  for (const std::string& line : Lines(output)) {
-    const auto object = ParseJsonObject(line);
-    EXPECT_TRUE(object) << line;
-    if (object) objects.push_back(*object);
-  }
-  return objects;
-}
-
 // Two detectors on one terminal, polled in turn each period through the one port held; a
 // leak starts on the second, and only its lines say so.
 TEST(ALine, EachDetectorIsPolledInTurnAndChangesAreItsOwn) {
