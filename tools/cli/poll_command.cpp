@@ -32,6 +32,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// The port as the hook's environment and the MQTT node name it: COM3, or the device's path.
+std::string PortLabel(const CliOptions& options) {
+  return options.devicePath.empty() ? "COM" + std::to_string(options.portNumber)
+                                    : options.devicePath;
+}
+
 // How soon a stop is seen while waiting for the next poll.
 constexpr auto kStopCheck = 20ms;
 // How long the end of a poll waits for the change hook's runs: a mail or a web request.
@@ -204,9 +210,9 @@ class PollSession {
     }
   }
 
+  // The log's name for the port: a device's path quoted, as the other messages quote it.
   std::string PortName() const {
-    return options_.devicePath.empty() ? "COM" + std::to_string(options_.portNumber)
-                                       : Quoted(options_.devicePath);
+    return options_.devicePath.empty() ? PortLabel(options_) : Quoted(options_.devicePath);
   }
 
   std::string What() const {
@@ -226,12 +232,6 @@ class PollSession {
   int writeError_ = 0;
   bool overrunNoted_ = false;
 };
-
-// The port as the hook's environment names it: COM3, or the device's path.
-std::string PortLabel(const CliOptions& options) {
-  return options.devicePath.empty() ? "COM" + std::to_string(options.portNumber)
-                                    : options.devicePath;
-}
 
 // The publisher --mqtt asks for, connecting in the background; none when it cannot be made,
 // after saying why.
