@@ -140,6 +140,19 @@ check "systemd-analyze verify kl395-watch@.service" unit_verifies
 watch_not_enabled() { ! find /etc/systemd -name 'kl395-watch*' | grep .; }
 check "kl395-watch@.service installed disabled" watch_not_enabled
 
+# Waits up to ten seconds for a simulator's COM link; tells its standard error when it fails.
+sim_linked() {
+  local link=$1 errors=$2 deadline=$((SECONDS + 10))
+  until [ -L "$link" ]; do
+    if [ $SECONDS -ge $deadline ]; then
+      cat "$errors"
+      echo "the simulator did not start"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
 # The window against the simulated detector as COM1, in a ports folder of its own and with
 # an empty device folder, so that no real serial port is touched.
 window_runs() {
@@ -148,15 +161,7 @@ window_runs() {
   XDG_CONFIG_HOME=$config KL395_DEVICE_DIR=$devices \
     /usr/bin/kl395-sim --com 1 </dev/null >"$work/sim.out" 2>"$work/sim.err" &
   jobs_started+=($!)
-  local deadline=$((SECONDS + 10))
-  until [ -L "$config/kl395/ports/com1" ]; do
-    if [ $SECONDS -ge $deadline ]; then
-      cat "$work/sim.err"
-      echo "the simulator did not start"
-      return 1
-    fi
-    sleep 0.1
-  done
+  sim_linked "$config/kl395/ports/com1" "$work/sim.err" || return 1
   XDG_CONFIG_HOME=$config KL395_DEVICE_DIR=$devices QT_QPA_PLATFORM=offscreen \
     /usr/bin/kl395 >"$work/window.log" 2>&1 &
   local window=$!
@@ -279,15 +284,7 @@ installed_window_runs() {
   "$linux_build/tools/sim/kl395-sim" --com 1 --ports-dir "$ports" \
     </dev/null >"$work/wine-sim.out" 2>"$work/wine-sim.err" &
   jobs_started+=($!)
-  local deadline=$((SECONDS + 10))
-  until [ -L "$ports/com1" ]; do
-    if [ $SECONDS -ge $deadline ]; then
-      cat "$work/wine-sim.err"
-      echo "the simulator did not start"
-      return 1
-    fi
-    sleep 0.1
-  done
+  sim_linked "$ports/com1" "$work/wine-sim.err" || return 1
   wine_server_start "$ports" 2>&1 || return 1
   wine 'C:\Program Files\KL-395\KL395.exe' >"$work/wine-window.log" 2>&1 &
   local window=$!
