@@ -74,9 +74,7 @@ class MosquittoPublisher final : public MqttPublisher {
   }
 
   void Event(const WatchEvent& event) override {
-    const bool line =
-        event.kind == WatchEventKind::kLineGone || event.kind == WatchEventKind::kLineBack;
-    if (line) return;  // each detector tells its own answering
+    if (IsLineEvent(event.kind)) return;  // each detector tells its own answering
     const int address = event.addresses.front();
     std::lock_guard lock(mutex_);
     Detector& detector = detectors_[address];

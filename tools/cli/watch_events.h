@@ -37,6 +37,11 @@ struct WatchEvent {
 // "line-back".
 std::string_view WatchEventName(WatchEventKind kind);
 
+// The line's events, which concern every detector on it, not one.
+constexpr bool IsLineEvent(WatchEventKind kind) {
+  return kind == WatchEventKind::kLineGone || kind == WatchEventKind::kLineBack;
+}
+
 // One detector's polls weighed as events. Until it is read it counts as dry and without an
 // alarm, so that a leak already there at the start is told as starting.
 class DetectorWatch {

@@ -49,9 +49,7 @@ void Tell(const std::string& text) {
 }
 
 int QueueOf(const WatchEvent& event) {
-  const bool line =
-      event.kind == WatchEventKind::kLineGone || event.kind == WatchEventKind::kLineBack;
-  return line ? kLineQueue : event.addresses.front();
+  return IsLineEvent(event.kind) ? kLineQueue : event.addresses.front();
 }
 
 }  // namespace
